@@ -1,0 +1,87 @@
+"""What the program prints and returns for each thing a server does, and for
+each form of the address on its command line."""
+
+import errno
+import socket
+import struct
+import time
+
+import support
+from support import FAILURE, USAGE, failed, hold, output, pause, reply, reset, send, serve
+
+FULL = bytes(range(1, 256)) * 4 + b"\xff\xfe\xfd\xfc"  # 1024 bytes, no zero byte
+assert len(FULL) == 1024
+
+EXCHANGES = [
+    # name                    server script                                expected stdout            status
+    ("short reply, held open", [send(b"hello"), hold],                      reply(b"hello"),           0),
+    ("reply, then close",      [send(b"hello")],                            reply(b"hello"),           0),
+    ("line breaks",            [send(b"one\ntwo\r\nthree\n"), hold],        reply(b"one\ntwo\r\nthree\n"), 0),
+    ("percent signs",          [send(b"100% %s %d %n %%"), hold],           reply(b"100% %s %d %n %%"), 0),
+    ("zero byte ends text",    [send(b"abc\0def"), hold],                   reply(b"abc"),             0),
+    ("zero byte first",        [send(b"\0abc"), hold],                      reply(b""),                0),
+    ("two parts, a pause",     [send(b"first"), pause(0.5), send(b"second"), hold], reply(b"first"),   0),
+    ("1024 bytes, no zero",    [send(FULL), hold],                          reply(FULL),               0),
+    ("more than 1024 bytes",   [send(FULL + b"overflow" * 100), hold],      reply(FULL),               0),
+    ("close without sending",  [],                                          b"",                       FAILURE),
+    ("reset while waiting",    [pause(0.3), reset],                         failed("recv", errno.ECONNRESET), FAILURE),
+]
+
+
+def address_forms(address):
+    """The other spellings inet_addr takes for ADDRESS."""
+    a, b, c, d = (int(part) for part in address.split("."))
+    (number,) = struct.unpack("!I", socket.inet_aton(address))
+    return [
+        ("%#x.%#x.%#x.%#x" % (a, b, c, d)),
+        ("0%o.0%o.0%o.0%o" % (a, b, c, d)),
+        ("%d.%d.%d" % (a, b, (c << 8) | d)),
+        ("%d" % number),
+        ("%#x" % number),
+        (address + " trailing text"),  # inet_addr stops at the space
+    ]
+
+
+class ExchangeTest(support.ClientTestCase):
+    def test_server_behaviours(self):
+        for name, script, stdout, status in EXCHANGES:
+            with self.subTest(name):
+                with serve(script) as address:
+                    if name.startswith("reset") and support.WINDOWS:
+                        # Wine may report a reset that beat the receive as an
+                        # orderly close.
+                        got = support.run([address])
+                        self.assertIn(got, [(stdout, b"", status), (b"", b"", status)])
+                        continue
+                    self.check([address], stdout, status)
+
+    def test_late_reply_is_awaited(self):
+        with serve([pause(1.0), send(b"late"), hold]) as address:
+            started = time.monotonic()
+            self.check([address], reply(b"late"), 0)
+            self.assertGreaterEqual(time.monotonic() - started, 1.0)
+
+    def test_address_forms(self):
+        with serve([send(b"hi")], connections=7) as address:
+            for args in [[form] for form in address_forms(address)] + [[address, "extra", "args"]]:
+                with self.subTest(args[0]):
+                    self.check(args, reply(b"hi"), 0)
+
+    def test_nothing_listening(self):
+        with support.nothing_listening() as address:
+            self.check([address], failed("connect", errno.ECONNREFUSED), FAILURE)
+
+    def test_unconvertible_addresses(self):
+        # Each becomes INADDR_NONE (255.255.255.255), which a TCP connect
+        # refuses locally as unreachable.
+        long_text = "a" * (32000 if support.WINDOWS else 100000)  # Windows caps a command line at 32767
+        for text in ["localhost", "", "256.1.1.1", "127.0.0.1.5", "127.1.1.1x", "\udcff\udcfe", long_text]:
+            with self.subTest(text[:20]):
+                self.check([text], failed("connect", errno.ENETUNREACH), FAILURE)
+
+    def test_no_argument(self):
+        self.check([], output(USAGE), FAILURE)
+
+
+if __name__ == "__main__":
+    support.main()

@@ -1,0 +1,86 @@
+"""Failures a real server can't cause, forced by strace's fault injection,
+and the socket released on every failure path. Linux only: strace traces the
+program itself, so these cases are skipped under an emulator."""
+
+import errno
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import support
+from support import FAILURE, USAGE, failed, hold, reply, send, serve
+
+# ptrace rules out LeakSanitizer; the rest of the sanitizers still run.
+TRACED_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+
+
+def strace_usable():
+    if support.WINDOWS or not shutil.which("strace"):
+        return False
+    probe = subprocess.run(["strace", "-qq", "-o", "/dev/null", "true"], capture_output=True, check=False)
+    return probe.returncode == 0
+
+
+@unittest.skipUnless(strace_usable(), "strace can't trace here (missing, no ptrace, or an emulated build)")
+class FaultTest(support.ClientTestCase):
+    def traced(self, args, strace_options, stdout=subprocess.PIPE):
+        """Runs the program under strace; returns its result and the trace."""
+        with tempfile.NamedTemporaryFile("r") as trace:
+            got = support.run(args, wrapper=["strace", "-f", "-qq", "-o", trace.name] + strace_options,
+                              stdout=stdout, env=TRACED_ENV)
+            return got, trace.read()
+
+    def test_injected_failures(self):
+        cases = [
+            # syscall   error        server script (None: no connection)  expected stdout
+            ("socket", "EMFILE", None, failed("socket", errno.EMFILE)),
+            ("connect", "ETIMEDOUT", None, failed("connect", errno.ETIMEDOUT)),
+            ("recvfrom", "EIO", [send(b"lost"), hold], failed("recv", errno.EIO)),
+        ]
+        for syscall, error, script, stdout in cases:
+            with self.subTest(syscall), support.endpoint(script) as address:
+                inject = ["-e", "trace=" + syscall, "-e", "inject=%s:error=%s" % (syscall, error)]
+                got, _ = self.traced([address], inject)
+                self.assertEqual(got, (stdout, b"", FAILURE))
+
+    def test_socket_closed_on_every_failure(self):
+        cases = [
+            # name            server script   stdout goes to   status
+            ("refused", None, os.devnull, FAILURE),
+            ("closed unsent", [], os.devnull, FAILURE),
+            ("reset", [support.pause(0.3), support.reset], os.devnull, FAILURE),
+            ("stdout full", [send(b"x"), hold], "/dev/full", FAILURE),
+            ("success", [send(b"x"), hold], os.devnull, 0),
+        ]
+        for name, script, path, status in cases:
+            with self.subTest(name), support.endpoint(script) as address, open(path, "wb") as stdout:
+                (_, stderr, got_status), trace = self.traced([address], ["-e", "trace=socket,close"], stdout)
+                self.assertEqual((stderr, got_status), (b"", status))
+                made = re.search(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)", trace)
+                self.assertRegex(trace[made.end():], r"close\(%s\) += 0" % made.group(1))
+
+    def test_usage_makes_no_network_call(self):
+        got, trace = self.traced([], ["-e", "trace=%network"])
+        self.assertEqual(got, (USAGE, b"", FAILURE))
+        self.assertEqual(trace, "")
+
+
+class OutputTest(support.ClientTestCase):
+    @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full here")
+    def test_unwritable_stdout_is_a_failure(self):
+        # A reply that never reached stdout was not delivered.
+        with serve([send(b"lost"), hold]) as address, open("/dev/full", "wb") as full:
+            self.check([address], None, FAILURE, stdout=full)
+
+    def test_stdout_to_a_file(self):
+        with serve([send(b"kept"), hold]) as address, tempfile.TemporaryFile() as out:
+            self.check([address], None, 0, stdout=out)
+            out.seek(0)
+            self.assertEqual(out.read(), reply(b"kept"))
+
+
+if __name__ == "__main__":
+    support.main()

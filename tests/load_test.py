@@ -1,0 +1,38 @@
+"""Many clients at once against one server: each prints exactly the reply
+its own connection was sent, and none is lost or mixed up."""
+
+import os
+try:
+    import resource
+except ImportError:  # Windows has no descriptor limit to raise
+    resource = None
+import subprocess
+import time
+
+import support
+from support import reply, send, serve
+
+CLIENTS = int(os.environ.get("CLIENT_TEST_CLIENTS", "20" if support.WINDOWS else "200"))
+
+
+class LoadTest(support.ClientTestCase):
+    def test_clients_at_once(self):
+        # Two pipes a client and a socket a connection: more than the usual 1024.
+        if resource:
+            _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+            resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        replies = [b"reply %d of %d" % (number, CLIENTS) for number in range(CLIENTS)]
+        with serve(lambda number: [send(replies[number])], connections=CLIENTS) as address:
+            clients = [subprocess.Popen(support.COMMAND + [address], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                       for _ in range(CLIENTS)]
+            deadline = time.monotonic() + support.RUN_LIMIT * 2
+            results = []
+            for client in clients:
+                stdout, stderr = client.communicate(timeout=max(1, deadline - time.monotonic()))
+                results.append((stdout, stderr, client.returncode & 0xFF))
+        self.assertEqual(sorted(results), sorted((reply(data), b"", 0) for data in replies))
+
+
+if __name__ == "__main__":
+    support.main()

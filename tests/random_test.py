@@ -1,0 +1,35 @@
+"""Randomized replies: any bytes, any length from 1 to 1024, printed exactly
+up to the first zero byte. Seeded; CLIENT_TEST_SEED and CLIENT_TEST_ROUNDS
+replay or resize a run."""
+
+import os
+import random
+
+import support
+from support import hold, reply, send, serve
+
+SPECIAL = b"\0%\r\n" + bytes(range(0x80, 0x100))
+
+
+def random_reply(rng):
+    length = rng.choice([rng.randint(1, 1024), 1024, 1])
+    # Zero bytes are kept rare so that most replies print at some length.
+    return bytes(0 if rng.random() < 0.002 else
+                 rng.choice(SPECIAL) if rng.random() < 0.3 else
+                 rng.randint(1, 255) for _ in range(length))
+
+
+class RandomTest(support.ClientTestCase):
+    def test_random_replies(self):
+        seed = int(os.environ.get("CLIENT_TEST_SEED", "20261208"))
+        rounds = int(os.environ.get("CLIENT_TEST_ROUNDS", "20" if support.WINDOWS else "200"))
+        rng = random.Random(seed)
+        replies = [random_reply(rng) for _ in range(rounds)]
+        with serve(lambda number: [send(replies[number]), hold], connections=rounds) as address:
+            for number, data in enumerate(replies):
+                with self.subTest(seed=seed, round=number):
+                    self.check([address], reply(data), 0)
+
+
+if __name__ == "__main__":
+    support.main()

@@ -1,0 +1,185 @@
+"""Harness for the black-box suite: the command under test, scripted loopback
+servers, and the expected bytes on each platform.
+
+Every test file runs as
+    python3 tests/NAME_test.py [--windows] [unittest options] -- COMMAND...
+where COMMAND is the program, with any wrapper in front of it (wine, valgrind).
+"""
+
+import contextlib
+import errno
+import os
+import random
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+PORT = 5050
+LABEL = b"recv() data from server: "
+USAGE = b"Usage: client [server IP address]\n"
+FAILURE = 255  # main returns -1; the parent sees the low byte
+RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
+HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
+
+
+
+def _split_arguments(args):
+    """(the suite's own options, the command under test); the expectation
+    tables read the platform at import, so this runs first."""
+    if "--" not in args:
+        sys.exit("usage: %s [--windows] [unittest options] -- COMMAND..." % sys.argv[0])
+    split = args.index("--")
+    return args[:split], args[split + 1:]
+
+
+OPTIONS, COMMAND = _split_arguments(sys.argv[1:])
+WINDOWS = "--windows" in OPTIONS
+
+# Winsock's codes for the errno values the suite expects.
+WINSOCK_CODES = {
+    errno.ECONNREFUSED: 10061,
+    errno.ENETUNREACH: 10051,
+    errno.ECONNRESET: 10054,
+}
+
+
+def main():
+    """Hands the options that are not the suite's own to unittest."""
+    if os.path.basename(COMMAND[0]).startswith("wine"):
+        warm_up_wine()
+    unittest.main(argv=[sys.argv[0]] + [option for option in OPTIONS if option != "--windows"])
+
+
+def warm_up_wine():
+    """A persistent wineserver with detached streams: one started by a
+    captured run would hold the test's pipes open. The first run also makes
+    the Wine prefix, which takes a while, so it goes to /dev/null here."""
+    os.environ["WINEDEBUG"] = "-all"
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p"], **quiet, check=False)
+    subprocess.run(COMMAND, **quiet, check=False, timeout=300)
+
+
+def output(text):
+    """The bytes on stdout for TEXT: Windows writes "\\n" as "\\r\\n"."""
+    return text.replace(b"\n", b"\r\n") if WINDOWS else text
+
+
+def reply(data):
+    """What the program prints for a received DATA."""
+    return output(LABEL + data.split(b"\0")[0] + b"\n")
+
+
+def failed(call, code):
+    """The line for a failed socket call with errno CODE."""
+    if WINDOWS:
+        code = WINSOCK_CODES[code]
+    return output(b"%s() Failed: %d\n" % (call.encode(), code))
+
+
+def run(args, wrapper=(), stdout=subprocess.PIPE, env=None):
+    """Runs the program; returns (stdout, stderr, status)."""
+    result = subprocess.run(list(wrapper) + COMMAND + list(args), stdin=subprocess.DEVNULL,
+                            stdout=stdout, stderr=subprocess.PIPE, timeout=RUN_LIMIT, env=env)
+    return result.stdout, result.stderr, result.returncode & 0xFF
+
+
+# Server scripts: each step acts on the accepted connection.
+def send(data):
+    return lambda conn: conn.sendall(data)
+
+
+def pause(seconds):
+    return lambda conn: time.sleep(seconds)
+
+
+def hold(conn):
+    """Keeps the connection open until the client hangs up."""
+    conn.settimeout(HOLD_LIMIT)
+    with contextlib.suppress(ConnectionError):
+        while conn.recv(4096):
+            pass
+
+
+def reset(conn):
+    """Ends the connection with a RST instead of a FIN."""
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+    conn.close()
+
+
+def loopback_socket():
+    """A TCP socket bound to port 5050 on a loopback address of its own."""
+    rng = random.SystemRandom()
+    while True:
+        address = "127.%d.%d.%d" % (rng.randint(1, 254), rng.randint(0, 255), rng.randint(1, 254))
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            sock.bind((address, PORT))
+            return sock
+        except OSError as error:
+            sock.close()
+            if error.errno != errno.EADDRINUSE:
+                raise
+
+
+@contextlib.contextmanager
+def nothing_listening():
+    """An address where port 5050 is bound but not listening: connections
+    are refused, and no other test can take it meanwhile."""
+    with loopback_socket() as sock:
+        yield sock.getsockname()[0]
+
+
+@contextlib.contextmanager
+def serve(script, connections=1):
+    """Serves CONNECTIONS connections, each with SCRIPT (a list of steps, or a
+    function of the connection's number that returns one), then closes it.
+    Yields the address; on leaving, checks that the server saw them all."""
+    listener = loopback_socket()
+    listener.listen(max(connections, 16))
+    listener.settimeout(RUN_LIMIT)
+    errors = []
+
+    def accept_all():
+        try:
+            for number in range(connections):
+                conn, _ = listener.accept()
+                with conn:
+                    steps = script(number) if callable(script) else script
+                    for step in steps:
+                        step(conn)
+        except OSError as error:  # reported by the test, not the thread
+            errors.append(error)
+
+    thread = threading.Thread(target=accept_all, daemon=True)
+    thread.start()
+    try:
+        yield listener.getsockname()[0]
+    finally:
+        thread.join(RUN_LIMIT)
+        listener.close()
+    if thread.is_alive() or errors:
+        raise AssertionError("server did not finish: %r" % errors)
+
+
+def endpoint(script):
+    """serve(SCRIPT), or, for None, an address with nothing listening."""
+    return nothing_listening() if script is None else serve(script)
+
+
+class ClientTestCase(unittest.TestCase):
+    maxDiff = None
+
+    def check(self, args, want_stdout, want_status, **run_options):
+        """Runs the program and compares every observable: stdout to the
+        byte (None where it is not a pipe), an empty stderr, and the status."""
+        got = run(args, **run_options)
+        self.assertEqual(got, (want_stdout, b"", want_status), "args %r" % (args,))
+
+
+if __name__ == "__main__":
+    if "--warm-up" in OPTIONS:
+        warm_up_wine()
