@@ -63,7 +63,7 @@ class FaultTest(support.ClientTestCase):
                 self.assertRegex(trace[made.end():], r"close\(%s\) += 0" % made.group(1))
 
     def test_usage_makes_no_network_call(self):
-        got, trace = self.traced([], ["-e", "trace=%network"])
+        got, trace = self.traced([], ["-e", "trace=%network", "-e", "signal=none"])
         self.assertEqual(got, (USAGE, b"", FAILURE))
         self.assertEqual(trace, "")
 
