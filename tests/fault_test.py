@@ -26,7 +26,7 @@ def strace_usable():
 
 @unittest.skipUnless(strace_usable(), "strace can't trace here (missing, no ptrace, or an emulated build)")
 class FaultTest(support.ClientTestCase):
-    def traced(self, args, strace_options, stdout=subprocess.PIPE):
+    def traced(self, args, strace_options, stdout=None):
         """Runs the program under strace; returns its result and the trace."""
         with tempfile.NamedTemporaryFile("r") as trace:
             got = support.run(args, wrapper=["strace", "-f", "-qq", "-o", trace.name] + strace_options,

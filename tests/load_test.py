@@ -7,6 +7,7 @@ try:
 except ImportError:  # Windows has no descriptor limit to raise
     resource = None
 import subprocess
+import tempfile
 import time
 
 import support
@@ -17,20 +18,23 @@ CLIENTS = int(os.environ.get("CLIENT_TEST_CLIENTS", "20" if support.WINDOWS else
 
 class LoadTest(support.ClientTestCase):
     def test_clients_at_once(self):
-        # Two pipes a client and a socket a connection: more than the usual 1024.
+        # Two files a client and a socket a connection: more than the usual 1024.
         if resource:
             _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
             resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
         replies = [b"reply %d of %d" % (number, CLIENTS) for number in range(CLIENTS)]
         with serve(lambda number: [send(replies[number])], connections=CLIENTS) as address:
+            outputs = [(tempfile.TemporaryFile(), tempfile.TemporaryFile()) for _ in range(CLIENTS)]
             clients = [subprocess.Popen(support.COMMAND + [address], stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                       for _ in range(CLIENTS)]
+                                        stdout=out, stderr=err)
+                       for out, err in outputs]
             deadline = time.monotonic() + support.RUN_LIMIT * 2
             results = []
-            for client in clients:
-                stdout, stderr = client.communicate(timeout=max(1, deadline - time.monotonic()))
-                results.append((stdout, stderr, client.returncode & 0xFF))
+            for client, (out, err) in zip(clients, outputs):
+                status = client.wait(timeout=max(1, deadline - time.monotonic()))
+                results.append((support.read(out), support.read(err), status & 0xFF))
+                out.close()
+                err.close()
         self.assertEqual(sorted(results), sorted((reply(data), b"", 0) for data in replies))
 
 

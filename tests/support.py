@@ -13,6 +13,7 @@ import random
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -23,7 +24,6 @@ USAGE = b"Usage: client [server IP address]\n"
 FAILURE = 255  # main returns -1; the parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
-
 
 
 def _split_arguments(args):
@@ -54,13 +54,20 @@ def main():
 
 
 def warm_up_wine():
-    """A persistent wineserver with detached streams: one started by a
-    captured run would hold the test's pipes open. The first run also makes
-    the Wine prefix, which takes a while, so it goes to /dev/null here."""
+    """Makes the Wine prefix if there is none, then starts a persistent
+    wineserver and Wine's services with their streams detached: a wineserver
+    or service started by a captured run holds the test's pipes open, and the
+    capture hangs until it exits."""
     os.environ["WINEDEBUG"] = "-all"
-    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-p"], **quiet, check=False)
-    subprocess.run(COMMAND, **quiet, check=False, timeout=300)
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        # Making a prefix takes a while and ends by stopping the wineserver:
+        # wait for that before starting the one that stays.
+        subprocess.run([COMMAND[0], "wineboot", "--init"], **quiet, timeout=600)
+        subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
+    subprocess.run(["wineserver", "--persistent"], **quiet)
+    subprocess.run(COMMAND, **quiet, timeout=300)
 
 
 def output(text):
@@ -80,11 +87,19 @@ def failed(call, code):
     return output(b"%s() Failed: %d\n" % (call.encode(), code))
 
 
-def run(args, wrapper=(), stdout=subprocess.PIPE, env=None):
-    """Runs the program; returns (stdout, stderr, status)."""
-    result = subprocess.run(list(wrapper) + COMMAND + list(args), stdin=subprocess.DEVNULL,
-                            stdout=stdout, stderr=subprocess.PIPE, timeout=RUN_LIMIT, env=env)
-    return result.stdout, result.stderr, result.returncode & 0xFF
+def run(args, wrapper=(), stdout=None, env=None):
+    """Runs the program; returns (stdout, stderr, status), stdout None where
+    the caller gave a file of its own. Output goes to files, not pipes: a
+    helper that Wine starts may keep a pipe open long after the run."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run(list(wrapper) + COMMAND + list(args), stdin=subprocess.DEVNULL,
+                                stdout=stdout or out, stderr=err, timeout=RUN_LIMIT, env=env, check=False)
+        return read(out) if stdout is None else None, read(err), result.returncode & 0xFF
+
+
+def read(file):
+    file.seek(0)
+    return file.read()
 
 
 # Server scripts: each step acts on the accepted connection.
