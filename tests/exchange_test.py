@@ -2,6 +2,7 @@
 each form of the address on its command line."""
 
 import errno
+import os
 import socket
 import struct
 import time
@@ -75,7 +76,8 @@ class ExchangeTest(support.ClientTestCase):
         # Each becomes INADDR_NONE (255.255.255.255), which a TCP connect
         # refuses locally as unreachable.
         long_text = "a" * (32000 if support.WINDOWS else 100000)  # Windows caps a command line at 32767
-        for text in ["localhost", "", "256.1.1.1", "127.0.0.1.5", "127.1.1.1x", "\udcff\udcfe", long_text]:
+        non_ascii = "\udcff\udcfe" if os.name == "posix" else "\u00ff\u00fe"  # the bytes ff fe on POSIX
+        for text in ["localhost", "", "256.1.1.1", "127.0.0.1.5", "127.1.1.1x", non_ascii, long_text]:
             with self.subTest(text[:20]):
                 self.check([text], failed("connect", errno.ENETUNREACH), FAILURE)
 

@@ -11,6 +11,7 @@ import errno
 import os
 import random
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -121,7 +122,8 @@ def hold(conn):
 
 def reset(conn):
     """Ends the connection with a RST instead of a FIN."""
-    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+    linger = struct.pack("HH" if os.name == "nt" else "ii", 1, 0)  # on, no time to linger
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
     conn.close()
 
 
