@@ -52,6 +52,13 @@ def build():
         sh("cmake", "--build", folder)
         sh("cmake", "--install", folder, "--strip", "--prefix", os.path.join(folder, "install"))
         programs[name] = os.path.join(folder, "install", "bin", "client")
+    # The floor: what any statically linked C++ program costs to start and end.
+    os.makedirs(BUILD, exist_ok=True)
+    floor = os.path.join(BUILD, "floor")
+    with open(floor + ".cpp", "w") as source:
+        source.write("int main() { return 0; }\n")
+    sh("g++", "-O2", "-static", "-s", floor + ".cpp", "-o", floor)
+    programs["floor"] = floor
     if shutil.which("x86_64-w64-mingw32-g++-posix"):
         sh("cmake", "--preset", "windows", cwd=ROOT)
         sh("cmake", "--build", "--preset", "windows", cwd=ROOT)
@@ -175,6 +182,7 @@ def main():
     tools = peers(programs, address)
     for name, command, _ in tools:
         check_output(name, command)
+    tools.append(("floor: `int main() {}`, static", [programs["floor"]], programs["floor"]))
 
     walls = median_wall_ms([command for _, command, _ in tools], runs, warmup, rounds)
     rows = []
@@ -192,7 +200,9 @@ def main():
         " the order of the tools, each after %d warm-up runs);"
         " instructions are callgrind's user-space total for one run, start-up included;"
         " system calls are strace -c's count for one run (execve included, exit_group not)."
-        " Sizes are of the executable file alone (shared libraries not counted)." % (len(REPLY), runs, rounds, warmup),
+        " Sizes are of the executable file alone (shared libraries not counted)."
+        " The last row is no tool: it is an empty program, linked like the client, that does nothing"
+        " and shows what starting and ending a process costs here." % (len(REPLY), runs, rounds, warmup),
         "",
         "| tool | median wall (ms) | x client | instructions | x client | system calls | peak RSS (KiB) | file size (bytes) |",
         "|---|---:|---:|---:|---:|---:|---:|---:|",
