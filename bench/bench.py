@@ -21,6 +21,7 @@ import os
 import platform
 import random
 import re
+import shlex
 import shutil
 import socket
 import statistics
@@ -120,7 +121,7 @@ def median_wall_ms(commands, runs, warmup, rounds):
             order.reverse()
         with tempfile.NamedTemporaryFile("r", suffix=".json") as report:
             sh("hyperfine", "-N", "--style", "none", "--warmup", str(warmup), "--runs", str(runs // rounds),
-               "--export-json", report.name, *[subprocess.list2cmdline(commands[i]) for i in order], env=ENV)
+               "--export-json", report.name, *[shlex.join(commands[i]) for i in order], env=ENV)
             for i, result in zip(order, json.load(report)["results"]):
                 times[i] += result["times"]
     return [statistics.median(samples) * 1000 for samples in times]

@@ -192,7 +192,7 @@ class ClientTestCase(unittest.TestCase):
 
     def check(self, args, want_stdout, want_status, **run_options):
         """Runs the program and compares every observable: stdout to the
-        byte (None where it is not a pipe), an empty stderr, and the status."""
+        byte (None where the caller gave a file), an empty stderr, the status."""
         got = run(args, **run_options)
         self.assertEqual(got, (want_stdout, b"", want_status), "args %r" % (args,))
 
