@@ -19,7 +19,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,7 +37,27 @@ constexpr unsigned short MAKEWORD(unsigned char low, unsigned char high)
     return static_cast<unsigned short>(low | (high << CHAR_BIT));
 }
 
-inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/) { return 0; }
+// POSIX sockets need no start, but the standard descriptors must be open:
+// a socket made while one is closed takes its number, and then what is
+// printed on stdout travels to the server.  Each closed one gets /dev/null,
+// read-only, so that a write to a closed stdout still fails and a reply
+// that reached nobody is not reported as delivered.  Returns non-zero if
+// they can't be secured.
+inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
+{
+    pollfd standard[] = {{STDIN_FILENO, 0, 0}, {STDOUT_FILENO, 0, 0}, {STDERR_FILENO, 0, 0}};
+    if (poll(standard, 3, 0) == -1) {
+        return errno;
+    }
+    for (const pollfd &descriptor : standard) {
+        // open takes the lowest free number: the closed one, as any lower
+        // one is open by now.
+        if ((descriptor.revents & POLLNVAL) != 0 && open("/dev/null", O_RDONLY) != descriptor.fd) {
+            return EBADF;
+        }
+    }
+    return 0;
+}
 
 inline int WSACleanup() { return 0; }
 

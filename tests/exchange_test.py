@@ -43,6 +43,18 @@ def address_forms(address):
     ]
 
 
+def look_alikes(address):
+    """Non-ASCII spellings of ADDRESS that a "best fit" conversion to an
+    ANSI code page would turn into it."""
+    full_width = {ord(digit): 0xFF10 + int(digit) for digit in "0123456789"}
+    return [
+        ("full-width digits", address.translate(full_width)),
+        ("full-width stops", address.replace(".", "\uff0e")),
+        ("a subscript digit", address[:-1] + chr(0x2080 + int(address[-1]))),
+        ("ideographic space, then text", address + "\u3000trailing text"),
+    ]
+
+
 class ExchangeTest(support.ClientTestCase):
     def test_server_behaviours(self):
         for name, script, stdout, status in EXCHANGES:
@@ -80,6 +92,14 @@ class ExchangeTest(support.ClientTestCase):
         for text in ["localhost", "", "256.1.1.1", "127.0.0.1.5", "127.1.1.1x", non_ascii, long_text]:
             with self.subTest(text[:20]):
                 self.check([text], failed("connect", errno.ENETUNREACH), FAILURE)
+
+    def test_look_alike_addresses(self):
+        # Wine hands a program its arguments in the code page of the locale.
+        utf8 = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        with support.unvisited() as address:
+            for name, text in look_alikes(address):
+                with self.subTest(name):
+                    self.check([text], failed("connect", errno.ENETUNREACH), FAILURE, env=utf8)
 
     def test_no_argument(self):
         self.check([], output(USAGE), FAILURE)

@@ -1,6 +1,7 @@
-"""Failures a real server can't cause, forced by strace's fault injection,
-and the socket released on every failure path. Linux only: strace traces the
-program itself, so these cases are skipped under an emulator."""
+"""Failures a real server can't cause: system calls failed by strace's fault
+injection (Linux only), with the socket released on every failure path, and
+the surroundings a parent process may hand over: closed standard
+descriptors and a full stdout."""
 
 import errno
 import os
@@ -11,10 +12,24 @@ import tempfile
 import unittest
 
 import support
-from support import FAILURE, USAGE, failed, hold, pause, reset, send, serve
+from support import FAILURE, USAGE, failed, hold, output, pause, reply, reset, send, serve
 
 # ptrace rules out LeakSanitizer; the rest of the sanitizers still run.
 TRACED_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+
+
+def unhonoured(descriptors):
+    """Why the command under test can't start with DESCRIPTORS closed, or None."""
+    if support.WINDOWS and len(descriptors) == 3:
+        return "Wine opens files of its own on the closed descriptors: stdout is then writable"
+    if 2 in descriptors and os.path.basename(support.COMMAND[0]) == "valgrind":
+        return "valgrind does not start with stderr closed"
+    return None
+
+
+def closing(descriptors):
+    """A wrapper that starts the program with DESCRIPTORS closed."""
+    return ["sh", "-c", 'exec "$@" ' + " ".join("%d>&-" % fd for fd in descriptors), "sh"]
 
 
 def strace_usable():
@@ -26,16 +41,17 @@ def strace_usable():
 
 @unittest.skipUnless(strace_usable(), "strace can't trace here (missing, no ptrace, or an emulated build)")
 class FaultTest(support.ClientTestCase):
-    def traced(self, args, strace_options, stdout=None):
+    def traced(self, args, strace_options, stdout=None, inner_wrapper=()):
         """Runs the program under strace; returns its result and the trace."""
         with tempfile.NamedTemporaryFile("r") as trace:
-            got = support.run(args, wrapper=["strace", "-f", "-qq", "-o", trace.name] + strace_options,
-                              stdout=stdout, env=TRACED_ENV)
+            wrapper = ["strace", "-f", "-qq", "-o", trace.name] + strace_options + list(inner_wrapper)
+            got = support.run(args, wrapper=wrapper, stdout=stdout, env=TRACED_ENV)
             return got, trace.read()
 
     def test_injected_failures(self):
         cases = [
             # syscall  error  server script (None: nothing accepts)  expected stdout
+            ("poll", "ENOMEM", None, output(b"Failed to load Winsock.\n")),
             ("socket", "EMFILE", None, failed("socket", errno.EMFILE)),
             ("connect", "ETIMEDOUT", None, failed("connect", errno.ETIMEDOUT)),
             ("recvfrom", "EIO", [send(b"lost"), hold], failed("recv", errno.EIO)),
@@ -62,6 +78,15 @@ class FaultTest(support.ClientTestCase):
                 made = re.search(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)", trace)
                 self.assertRegex(trace[made.end():], r"close\(%s\) += 0" % made.group(1))
 
+    def test_socket_never_takes_a_standard_descriptor(self):
+        if unhonoured((0, 1, 2)):
+            self.skipTest(unhonoured((0, 1, 2)))
+        with serve([send(b"x"), hold]) as address:
+            (_, _, status), trace = self.traced([address], ["-e", "trace=socket"], inner_wrapper=closing((0, 1, 2)))
+        self.assertEqual(status, FAILURE)
+        made = re.search(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)", trace)
+        self.assertGreater(int(made.group(1)), 2)
+
     def test_usage_makes_no_network_call(self):
         got, trace = self.traced([], ["-e", "trace=%network", "-e", "signal=none"])
         self.assertEqual(got, (USAGE, b"", FAILURE))
@@ -69,6 +94,23 @@ class FaultTest(support.ClientTestCase):
 
 
 class OutputTest(support.ClientTestCase):
+    def test_closed_standard_descriptors(self):
+        # A socket must never take a closed standard descriptor: what is
+        # printed would travel to the server.  serve() checks that nothing did.
+        cases = [
+            # closed    expected stdout    status
+            ((0,),      reply(b"hello\n"), 0),
+            ((1,),      b"",               FAILURE),  # the reply reached nobody
+            ((2,),      reply(b"hello\n"), 0),
+            ((0, 1, 2), b"",               FAILURE),
+        ]
+        for closed, stdout, status in cases:
+            with self.subTest(closed=closed):
+                if unhonoured(closed):
+                    self.skipTest(unhonoured(closed))
+                with serve([send(b"hello\n"), hold]) as address:
+                    self.check([address], stdout, status, wrapper=closing(closed))
+
     @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full here")
     def test_unwritable_stdout_is_a_failure(self):
         # A reply that never reached stdout was not delivered.

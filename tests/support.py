@@ -113,11 +113,17 @@ def pause(seconds):
 
 
 def hold(conn):
-    """Keeps the connection open until the client hangs up."""
+    """Keeps the connection open until the client hangs up; returns what
+    the client sent meanwhile, which serve() requires to be nothing."""
     conn.settimeout(HOLD_LIMIT)
+    received = b""
     with contextlib.suppress(ConnectionError):
-        while conn.recv(4096):
-            pass
+        while True:
+            data = conn.recv(4096)
+            if not data:
+                return received
+            received += data
+    return received
 
 
 def reset(conn):
@@ -154,7 +160,8 @@ def nothing_listening():
 def serve(script, connections=1):
     """Serves CONNECTIONS connections, each with SCRIPT (a list of steps, or a
     function of the connection's number that returns one), then closes it.
-    Yields the address; on leaving, checks that the server saw them all."""
+    Yields the address; on leaving, checks that the server saw them all and
+    that the client sent nothing, as it never may."""
     listener = loopback_socket()
     listener.listen(max(connections, 16))
     listener.settimeout(RUN_LIMIT)
@@ -167,7 +174,9 @@ def serve(script, connections=1):
                 with conn:
                     steps = script(number) if callable(script) else script
                     for step in steps:
-                        step(conn)
+                        received = step(conn)
+                        if received:
+                            errors.append("the client sent %r" % received)
         except OSError as error:  # reported by the test, not the thread
             errors.append(error)
 
@@ -180,6 +189,22 @@ def serve(script, connections=1):
         listener.close()
     if thread.is_alive() or errors:
         raise AssertionError("server did not finish: %r" % errors)
+
+
+@contextlib.contextmanager
+def unvisited():
+    """An address that listens but accepts nothing; on leaving, checks that
+    no connection reached it."""
+    with loopback_socket() as listener:
+        listener.listen(16)
+        yield listener.getsockname()[0]
+        listener.setblocking(False)
+        try:
+            conn, _ = listener.accept()
+        except BlockingIOError:
+            return
+        conn.close()
+        raise AssertionError("a connection reached %s" % listener.getsockname()[0])
 
 
 def endpoint(script):
