@@ -8,7 +8,7 @@ sources="src/client.cpp src/platform_sockets.h"
 
 cmake --preset default >/dev/null   # compile_commands.json for clang-tidy and cppcheck
 
-clang-format --dry-run --Werror $sources
+clang-format --dry-run --Werror $sources tests/ws2_32/ws2_32.c
 clang-tidy --quiet -p build/default src/client.cpp
 cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
     --suppressions-list=.cppcheck-suppressions --inline-suppr \

@@ -88,12 +88,13 @@ def failed(call, code):
     return output(b"%s() Failed: %d\n" % (call.encode(), code))
 
 
-def run(args, wrapper=(), stdout=None, env=None):
-    """Runs the program; returns (stdout, stderr, status), stdout None where
-    the caller gave a file of its own. Output goes to files, not pipes: a
-    helper that Wine starts may keep a pipe open long after the run."""
+def run(args, wrapper=(), stdout=None, env=None, command=None):
+    """Runs the program (or COMMAND, another copy of it); returns (stdout,
+    stderr, status), stdout None where the caller gave a file of its own.
+    Output goes to files, not pipes: a helper that Wine starts may keep a
+    pipe open long after the run."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run(list(wrapper) + COMMAND + list(args), stdin=subprocess.DEVNULL,
+        result = subprocess.run(list(wrapper) + (command or COMMAND) + list(args), stdin=subprocess.DEVNULL,
                                 stdout=stdout or out, stderr=err, timeout=RUN_LIMIT, env=env, check=False)
         return read(out) if stdout is None else None, read(err), result.returncode & 0xFF
 

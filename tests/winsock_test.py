@@ -1,0 +1,70 @@
+"""Every road of client.exe through the socket library, under Wine, with a
+stand-in ws2_32.dll (tests/ws2_32/) beside a copy of the program: it fails
+the call it is told to with the code it is told, and records every call.
+CLIENT_TEST_WS2_32 names the built stand-in."""
+
+import os
+import shutil
+import tempfile
+
+import support
+from support import FAILURE, output, reply
+
+FULL = "".join(chr(33 + number % 94) for number in range(1024))  # printable, no zero byte
+ROAD = "WSAStartup htons inet_addr socket connect recv"
+
+CASES = [
+    # name            failing call        reply                 expected stdout
+    #                 status   calls, in order
+    ("start fails",   "WSAStartup 10091", "",                   output(b"Failed to load Winsock.\n"),
+                      FAILURE, "WSAStartup"),
+    ("socket fails",  "socket 10047",     "",                   output(b"socket() Failed: 10047\n"),
+                      FAILURE, "WSAStartup htons inet_addr socket WSAGetLastError WSACleanup"),
+    ("connect fails", "connect 10060",    "",                   output(b"connect() Failed: 10060\n"),
+                      FAILURE, "WSAStartup htons inet_addr socket connect WSAGetLastError closesocket WSACleanup"),
+    ("recv fails",    "recv 10053",       "",                   output(b"recv() Failed: 10053\n"),
+                      FAILURE, ROAD + " WSAGetLastError closesocket WSACleanup"),
+    ("orderly close", None,               "",                   b"",
+                      FAILURE, ROAD + " closesocket WSACleanup"),
+    ("reply",         None,               "hello",              reply(b"hello"),
+                      0,       ROAD + " closesocket WSACleanup"),
+    ("1024 bytes",    None,               FULL + "never read",  reply(FULL.encode()),
+                      0,       ROAD + " closesocket WSACleanup"),
+]
+
+
+class WinsockTest(support.ClientTestCase):
+    def setUp(self):
+        stand_in = os.environ.get("CLIENT_TEST_WS2_32")
+        self.assertTrue(stand_in and os.path.exists(stand_in), "CLIENT_TEST_WS2_32 must name the built stand-in")
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+        shutil.copy(stand_in, os.path.join(self.folder, "ws2_32.dll"))
+        self.program = shutil.copy(support.COMMAND[-1], self.folder)
+
+    def test_every_road(self):
+        with support.nothing_listening() as address:  # if the real library were used
+            lines = {
+                "WSAStartup": "WSAStartup 0x0202",
+                "htons": "htons 5050",
+                "inet_addr": "inet_addr " + address,
+                "socket": "socket 2 1 0",
+                "connect": "connect 7 2 %s:5050 16" % address,
+                "recv": "recv 7 1024 0",
+                "closesocket": "closesocket 7",
+            }
+            for name, failing, data, stdout, status, calls in CASES:
+                with self.subTest(name):
+                    log = os.path.join(self.folder, name.replace(" ", "_") + ".log")
+                    env = dict(os.environ, WINEDLLOVERRIDES="ws2_32=n", WS2_32_LOG="Z:" + log,
+                               WS2_32_FAIL=failing or "", WS2_32_REPLY=data)
+                    got = support.run([address], env=env, command=support.COMMAND[:-1] + [self.program])
+                    self.assertTrue(os.path.exists(log), "the stand-in ws2_32.dll was not loaded: %r" % (got,))
+                    with open(log) as recorded:
+                        self.assertEqual(recorded.read().split("\n")[:-1], [lines.get(call, call) for call in calls.split()])
+                    self.assertEqual(got, (stdout, b"", status))
+
+
+if __name__ == "__main__":
+    support.main()
