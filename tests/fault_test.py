@@ -16,6 +16,8 @@ from support import FAILURE, USAGE, failed, hold, output, pause, reply, reset, s
 
 # ptrace rules out LeakSanitizer; the rest of the sanitizers still run.
 TRACED_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+# The program's socket in a trace, and the descriptor it got.
+SOCKET_MADE = re.compile(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)")
 
 
 def unhonoured(descriptors):
@@ -77,16 +79,17 @@ class FaultTest(support.ClientTestCase):
             with self.subTest(name), support.endpoint(script) as address, open(path, "wb") as stdout:
                 (_, stderr, got_status), trace = self.traced([address], ["-e", "trace=socket,close"], stdout)
                 self.assertEqual((stderr, got_status), (b"", status))
-                made = re.search(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)", trace)
+                made = SOCKET_MADE.search(trace)
                 self.assertRegex(trace[made.end():], r"close\(%s\) += 0" % made.group(1))
 
     def test_socket_never_takes_a_standard_descriptor(self):
-        if unhonoured((0, 1, 2)):
-            self.skipTest(unhonoured((0, 1, 2)))
+        reason = unhonoured((0, 1, 2))
+        if reason:
+            self.skipTest(reason)
         with serve([send(b"x"), hold]) as address:
             (_, _, status), trace = self.traced([address], ["-e", "trace=socket"], inner_wrapper=closing((0, 1, 2)))
         self.assertEqual(status, FAILURE)
-        made = re.search(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)", trace)
+        made = SOCKET_MADE.search(trace)
         self.assertGreater(int(made.group(1)), 2)
 
     def test_usage_makes_no_network_call(self):
@@ -108,8 +111,9 @@ class OutputTest(support.ClientTestCase):
         ]
         for closed, stdout, status in cases:
             with self.subTest(closed=closed):
-                if unhonoured(closed):
-                    self.skipTest(unhonoured(closed))
+                reason = unhonoured(closed)
+                if reason:
+                    self.skipTest(reason)
                 with serve([send(b"hello\n"), hold]) as address:
                     self.check([address], stdout, status, wrapper=closing(closed))
 

@@ -18,11 +18,11 @@ DOCS = {"share/doc/client/README.md", "share/doc/client/LICENSE"}
 MAN_PAGE = "share/man/man1/client.1"
 
 KINDS = [
-    # name ends with         folder of the files  program           run through       suite options
-    ("-Linux-x86_64.tar.gz",  "{stem}",           "bin/client",     [],               []),
-    ("-Linux-aarch64.tar.gz", "{stem}",           "bin/client",     ["qemu-aarch64"], []),
-    ("_amd64.deb",            "usr",              "bin/client",     [],               []),
-    ("-win64.zip",            "{stem}",           "bin/client.exe", ["wine"],         ["--windows"]),
+    # name ends with          files under  program           run through       suite options  manual page
+    ("-Linux-x86_64.tar.gz",  "{stem}",    "bin/client",     [],               [],            True),
+    ("-Linux-aarch64.tar.gz", "{stem}",    "bin/client",     ["qemu-aarch64"], [],            True),
+    ("_amd64.deb",            "usr",       "bin/client",     [],               [],            True),
+    ("-win64.zip",            "{stem}",    "bin/client.exe", ["wine"],         ["--windows"], False),
 ]
 
 DEB_FIELDS = {"Package": "client", "Architecture": "amd64", "Section": "net", "Depends": ""}
@@ -54,13 +54,12 @@ class PackageTest(unittest.TestCase):
         self.assertTrue(PACKAGES, "no package given")
         for package in PACKAGES:
             name = os.path.basename(package)
-            (kind,) = [kind for kind in KINDS if name.endswith(kind[0])]
-            ending, root, program, runner, options = kind
+            ((_, root, program, runner, options, man_page),) = [kind for kind in KINDS if name.endswith(kind[0])]
             root = root.format(stem=re.sub(r"\.(tar\.gz|zip)$", "", name))
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:
                 unpack(package, folder)
                 self.assertEqual(os.listdir(folder), [root])
-                expected = {program} | DOCS | (set() if name.endswith(".zip") else {MAN_PAGE})
+                expected = {program} | DOCS | ({MAN_PAGE} if man_page else set())
                 self.assertEqual(files_under(os.path.join(folder, root)), expected)
                 if name.endswith(".deb"):
                     self.assertEqual({field: deb_field(package, field) for field in DEB_FIELDS}, DEB_FIELDS)
