@@ -1,22 +1,42 @@
 #!/bin/sh
 # Static analysis: the program's formatting (.clang-format), clang-tidy
-# (.clang-tidy) and cppcheck (.cppcheck-suppressions); the manual page
-# (mandoc); the shell scripts (shellcheck); the forge's workflow
-# (actionlint).  Any finding fails.
+# (.clang-tidy) and cppcheck (.cppcheck-suppressions); the Python of the
+# suite and the benchmark (pyflakes); the manual page (mandoc); the shell
+# scripts (shellcheck); the forge's workflow (actionlint).  Any finding fails.
 set -eu
 cd "$(dirname "$0")/.."
+
+# Each version of the tool $1 on the PATH ($1 itself, $1-14, $1-19, ...), once
+# each: machines have different ones, and the verdict must not depend on it.
+versions_of() {
+    IFS=:
+    for dir in $PATH; do
+        for tool in "$dir/$1" "$dir/$1"-[0-9]*; do
+            [ -x "$tool" ] && printf '%s %s\n' "$(readlink -f "$tool")" "$tool"
+        done
+    done | sort -u -k1,1 | cut -d' ' -f2
+    unset IFS
+}
 
 set -- src/client.cpp src/platform_sockets.h
 
 cmake --preset default >/dev/null   # compile_commands.json for clang-tidy and cppcheck
 
-clang-format --dry-run --Werror "$@" tests/ws2_32/ws2_32.c
-clang-tidy --quiet -p build/default src/client.cpp
+for tool in $(versions_of clang-format); do
+    echo "lint: $tool"
+    "$tool" --dry-run --Werror "$@" tests/ws2_32/ws2_32.c
+done
+for tool in $(versions_of clang-tidy); do
+    echo "lint: $tool"
+    "$tool" --quiet -p build/default src/client.cpp
+done
 cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
     --suppressions-list=.cppcheck-suppressions --inline-suppr \
     --project=build/default/compile_commands.json
 cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
     --suppressions-list=.cppcheck-suppressions --inline-suppr -D_WIN32 "$@"
+
+pyflakes3 tests/*.py bench/*.py
 
 # Warnings and errors; mandoc's style notes on cross references depend on
 # which manuals this machine has installed.

@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     // the connection step reports what that address does.
     server.sin_addr.s_addr = inet_addr(argv[1]);
 
-    SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
+    const SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
     if (sock == INVALID_SOCKET) {
         printf("socket() Failed: %d\n", WSAGetLastError());
         WSACleanup();

@@ -1,5 +1,8 @@
 // Gives POSIX systems the Winsock names that client.cpp uses, so that the
-// program reads the same on Windows and on POSIX systems.
+// program reads the same on Windows and on POSIX systems.  The names are
+// plain stand-ins but for one: the POSIX start step, WSAStartup, also makes
+// the process safe to talk to a server and report the outcome, through
+// secure_standard_descriptors() and by ignoring SIGPIPE.
 #ifndef CLIENT_PLATFORM_SOCKETS_H
 #define CLIENT_PLATFORM_SOCKETS_H
 
@@ -19,9 +22,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,24 +40,37 @@ constexpr unsigned short MAKEWORD(unsigned char low, unsigned char high)
     return static_cast<unsigned short>(low | (high << CHAR_BIT));
 }
 
-// POSIX sockets need no start, but the standard descriptors must be open:
-// a socket made while one is closed takes its number, and then what is
-// printed on stdout travels to the server.  Each closed one gets /dev/null,
-// read-only, so that a write to a closed stdout still fails and a reply
-// that reached nobody is not reported as delivered.  Returns non-zero if
-// they can't be secured.
+// A socket made while a standard descriptor is closed takes its number, and
+// then what is printed on stdout travels to the server.  Each closed one
+// gets /dev/null, read-only, so that a write to a closed stdout still fails
+// and a reply that reached nobody is not reported as delivered.  fcntl's
+// EBADF is the test because every kernel gives it for a closed descriptor,
+// as POSIX says (macOS's poll, for one, reports nothing for them).  Returns
+// 0, or -1 with errno set.
+inline int secure_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) {
+            continue;
+        }
+        if (errno != EBADF) {
+            return -1;
+        }
+        // open takes the lowest free number: this one, as the lower ones
+        // are open by now.  errno is then open's, or else still fcntl's.
+        if (open("/dev/null", O_RDONLY) != fd) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// The start step.  A reader of stdout that has gone away must cost the
+// write an error, which main reports as -1, not the process its life.
 inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
 {
-    pollfd standard[] = {{STDIN_FILENO, 0, 0}, {STDOUT_FILENO, 0, 0}, {STDERR_FILENO, 0, 0}};
-    if (poll(standard, 3, 0) == -1) {
+    if (secure_standard_descriptors() == -1 || signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
         return errno;
-    }
-    for (const pollfd &descriptor : standard) {
-        // open takes the lowest free number: the closed one, as any lower
-        // one is open by now.
-        if ((descriptor.revents & POLLNVAL) != 0 && open("/dev/null", O_RDONLY) != descriptor.fd) {
-            return EBADF;
-        }
     }
     return 0;
 }

@@ -1,8 +1,9 @@
 """Failures a real server can't cause: system calls failed by strace's fault
-injection (Linux only), with the socket released on every failure path, and
-the surroundings a parent process may hand over: closed standard
-descriptors and a full stdout."""
+injection (Linux only), the socket calls of a run and the socket released on
+every failure path, and the surroundings a parent process may hand over:
+closed standard descriptors, a full stdout, a stdout nobody reads."""
 
+import contextlib
 import errno
 import os
 import re
@@ -18,22 +19,8 @@ from support import FAILURE, USAGE, failed, hold, output, pause, reply, reset, s
 TRACED_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 # The program's socket in a trace, and the descriptor it got.
 SOCKET_MADE = re.compile(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)")
-
-
-def unhonoured(descriptors):
-    """Why the command under test can't start with DESCRIPTORS closed, or None."""
-    if os.name == "nt":
-        return "no POSIX shell to close them with; and Windows sockets are no C run-time descriptors"
-    if support.WINDOWS and len(descriptors) == 3:
-        return "Wine opens files of its own on the closed descriptors: stdout is then writable"
-    if 2 in descriptors and os.path.basename(support.COMMAND[0]) == "valgrind":
-        return "valgrind does not start with stderr closed"
-    return None
-
-
-def closing(descriptors):
-    """A wrapper that starts the program with DESCRIPTORS closed."""
-    return ["sh", "-c", 'exec "$@" ' + " ".join("%d>&-" % fd for fd in descriptors), "sh"]
+LAUNCHER = os.path.basename(support.COMMAND[0])
+READER_GONE = "a pipe whose reader has gone"
 
 
 def strace_usable():
@@ -43,28 +30,87 @@ def strace_usable():
     return probe.returncode == 0
 
 
-@unittest.skipUnless(strace_usable(), "strace can't trace here (missing, no ptrace, or an emulated build)")
-class FaultTest(support.ClientTestCase):
-    def traced(self, args, strace_options, stdout=None, inner_wrapper=()):
-        """Runs the program under strace; returns its result and the trace."""
-        with tempfile.NamedTemporaryFile("r") as trace:
-            wrapper = ["strace", "-f", "-qq", "-o", trace.name] + strace_options + list(inner_wrapper)
-            got = support.run(args, wrapper=wrapper, stdout=stdout, env=TRACED_ENV)
-            return got, trace.read()
+STRACE = strace_usable()
 
+
+def traced(args, strace_options, **run_options):
+    """Runs the program under strace; returns its result and the trace."""
+    with tempfile.NamedTemporaryFile("r") as trace:
+        wrapper = ["strace", "-f", "-qq", "-o", trace.name] + strace_options + list(run_options.pop("wrapper", ()))
+        got = support.run(args, wrapper=wrapper, env=TRACED_ENV, **run_options)
+        return got, trace.read()
+
+
+def unhonoured(closed, stdout_kind, sigpipe_ignored):
+    """Why the command under test can't start in such surroundings, or None."""
+    if os.name == "nt" and (closed or sigpipe_ignored):
+        return "no POSIX shell to start it with; Windows sockets are no C run-time descriptors, and there is no SIGPIPE"
+    if support.WINDOWS and len(closed) == 3:
+        return "Wine opens files of its own on the closed descriptors: stdout is then writable"
+    if 2 in closed and LAUNCHER == "valgrind":
+        return "valgrind does not start with stderr closed"
+    if stdout_kind is not None and stdout_kind != READER_GONE and not os.path.exists(stdout_kind):
+        return "no %s here" % stdout_kind
+    return None
+
+
+def parent(closed, sigpipe_ignored):
+    """A wrapper that starts the program as such a parent would: with the
+    CLOSED descriptors closed, and SIGPIPE ignored or not."""
+    if not closed and not sigpipe_ignored:
+        return []
+    script = ('trap "" PIPE; ' if sigpipe_ignored else "") + 'exec "$@"'
+    return ["sh", "-c", script + "".join(" %d>&-" % fd for fd in closed), "sh"]
+
+
+@contextlib.contextmanager
+def stdout_as(kind):
+    """None (the harness captures stdout), or a file of that KIND to write to."""
+    if kind is None:
+        yield None
+    elif kind == READER_GONE:
+        reader, writer = os.pipe()
+        os.close(reader)
+        with os.fdopen(writer, "wb") as pipe:
+            yield pipe
+    else:
+        with open(kind, "wb") as file:
+            yield file
+
+
+@unittest.skipUnless(STRACE, "strace can't trace here (missing, no ptrace, or an emulated build)")
+class FaultTest(support.ClientTestCase):
     def test_injected_failures(self):
         cases = [
-            # syscall  error  server script (None: nothing accepts)  expected stdout
-            ("poll,ppoll", "ENOMEM", None, output(b"Failed to load Winsock.\n")),  # arm64 has only ppoll
+            # syscall  error     server script (None: nothing accepts)  expected stdout
+            ("fcntl", "EIO", None, output(b"Failed to load Winsock.\n")),
             ("socket", "EMFILE", None, failed("socket", errno.EMFILE)),
             ("connect", "ETIMEDOUT", None, failed("connect", errno.ETIMEDOUT)),
             ("recvfrom", "EIO", [send(b"lost"), hold], failed("recv", errno.EIO)),
         ]
         for syscall, error, script, stdout in cases:
             with self.subTest(syscall), support.endpoint(script) as address:
-                inject = ["-e", "trace=" + syscall, "-e", "inject=%s:error=%s" % (syscall, error)]
-                got, _ = self.traced([address], inject)
+                if syscall == "fcntl" and LAUNCHER == "valgrind":
+                    self.skipTest("valgrind's own start-up needs fcntl")
+                got, _ = traced([address], ["-e", "trace=" + syscall, "-e", "inject=%s:error=%s" % (syscall, error)])
                 self.assertEqual(got, (stdout, b"", FAILURE))
+
+    def test_socket_calls_of_a_run(self):
+        # Connect, one receive of 1024 bytes with no flags, close: no option,
+        # no time-out, nothing sent.
+        with serve([send(b"hello"), hold]) as address:
+            got, trace = traced([address], [])
+        self.assertEqual(got, (reply(b"hello"), b"", 0))
+        made = SOCKET_MADE.search(trace)
+        calls = [re.sub(r" +=", " =", call)
+                 for call in re.findall(r"^\d+ +(\w+\(%s\b.*)$" % made.group(1), trace[made.end():], re.MULTILINE)]
+        self.assertEqual(calls, [
+            'connect(%s, {sa_family=AF_INET, sin_port=htons(5050), sin_addr=inet_addr("%s")}, 16) = 0'
+            % (made.group(1), address),
+            'recvfrom(%s, "hello", 1024, 0, NULL, NULL) = 5' % made.group(1),
+            "close(%s) = 0" % made.group(1),
+        ])
+        self.assertNotRegex(trace, r"^\d+ +(setsockopt|send|sendto|sendmsg|sendmmsg)\(", re.MULTILINE)
 
     def test_socket_closed_on_every_failure(self):
         cases = [
@@ -77,51 +123,46 @@ class FaultTest(support.ClientTestCase):
         ]
         for name, script, path, status in cases:
             with self.subTest(name), support.endpoint(script) as address, open(path, "wb") as stdout:
-                (_, stderr, got_status), trace = self.traced([address], ["-e", "trace=socket,close"], stdout)
+                (_, stderr, got_status), trace = traced([address], ["-e", "trace=socket,close"], stdout=stdout)
                 self.assertEqual((stderr, got_status), (b"", status))
                 made = SOCKET_MADE.search(trace)
                 self.assertRegex(trace[made.end():], r"close\(%s\) += 0" % made.group(1))
 
-    def test_socket_never_takes_a_standard_descriptor(self):
-        reason = unhonoured((0, 1, 2))
-        if reason:
-            self.skipTest(reason)
-        with serve([send(b"x"), hold]) as address:
-            (_, _, status), trace = self.traced([address], ["-e", "trace=socket"], inner_wrapper=closing((0, 1, 2)))
-        self.assertEqual(status, FAILURE)
-        made = SOCKET_MADE.search(trace)
-        self.assertGreater(int(made.group(1)), 2)
-
     def test_usage_makes_no_network_call(self):
-        got, trace = self.traced([], ["-e", "trace=%network", "-e", "signal=none"])
+        got, trace = traced([], ["-e", "trace=%network", "-e", "signal=none"])
         self.assertEqual(got, (USAGE, b"", FAILURE))
         self.assertEqual(trace, "")
 
 
 class OutputTest(support.ClientTestCase):
-    def test_closed_standard_descriptors(self):
-        # A socket must never take a closed standard descriptor: what is
-        # printed would travel to the server.  serve() checks that nothing did.
+    def test_what_the_parent_hands_over(self):
+        # A socket must never take a closed standard descriptor, or what is
+        # printed travels to the server: serve() checks that nothing did, and
+        # strace, where it can, that the socket's number is above 2.  A reply
+        # that reached nobody is a failure.
         cases = [
-            # closed    expected stdout    status
-            ((0,),      reply(b"hello\n"), 0),
-            ((1,),      b"",               FAILURE),  # the reply reached nobody
-            ((2,),      reply(b"hello\n"), 0),
-            ((0, 1, 2), b"",               FAILURE),
+            # closed    stdout is      SIGPIPE ignored  expected stdout    status
+            ((0,),      None,          False,           reply(b"hello\n"), 0),
+            ((1,),      None,          False,           b"",               FAILURE),
+            ((2,),      None,          False,           reply(b"hello\n"), 0),
+            ((0, 1, 2), None,          False,           b"",               FAILURE),
+            ((),        "/dev/full",   False,           None,              FAILURE),
+            ((),        READER_GONE,   False,           None,              FAILURE),
+            ((),        READER_GONE,   True,            None,              FAILURE),
         ]
-        for closed, stdout, status in cases:
-            with self.subTest(closed=closed):
-                reason = unhonoured(closed)
+        for closed, stdout_kind, sigpipe_ignored, stdout, status in cases:
+            with self.subTest(closed=closed, stdout=stdout_kind, sigpipe_ignored=sigpipe_ignored):
+                reason = unhonoured(closed, stdout_kind, sigpipe_ignored)
                 if reason:
                     self.skipTest(reason)
-                with serve([send(b"hello\n"), hold]) as address:
-                    self.check([address], stdout, status, wrapper=closing(closed))
-
-    @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full here")
-    def test_unwritable_stdout_is_a_failure(self):
-        # A reply that never reached stdout was not delivered.
-        with serve([send(b"lost"), hold]) as address, open("/dev/full", "wb") as full:
-            self.check([address], None, FAILURE, stdout=full)
+                with serve([send(b"hello\n"), hold]) as address, stdout_as(stdout_kind) as stdout_file:
+                    options = dict(wrapper=parent(closed, sigpipe_ignored), stdout=stdout_file)
+                    if not STRACE:
+                        self.check([address], stdout, status, **options)
+                        continue
+                    got, trace = traced([address], ["-e", "trace=socket"], **options)
+                    self.assertEqual(got, (stdout, b"", status))
+                    self.assertGreater(int(SOCKET_MADE.search(trace).group(1)), 2)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,6 @@ try:
     import resource
 except ImportError:  # Windows has no descriptor limit to raise
     resource = None
-import subprocess
-import tempfile
 import time
 
 import support
@@ -27,17 +25,9 @@ class LoadTest(support.ClientTestCase):
                 resource.setrlimit(resource.RLIMIT_NOFILE, (min(wanted, hard), hard))
         replies = [b"reply %d of %d" % (number, CLIENTS) for number in range(CLIENTS)]
         with serve(lambda number: [send(replies[number])], connections=CLIENTS) as address:
-            outputs = [(tempfile.TemporaryFile(), tempfile.TemporaryFile()) for _ in range(CLIENTS)]
-            clients = [subprocess.Popen(support.COMMAND + [address], stdin=subprocess.DEVNULL,
-                                        stdout=out, stderr=err)
-                       for out, err in outputs]
+            clients = [support.start([address]) for _ in range(CLIENTS)]
             deadline = time.monotonic() + support.RUN_LIMIT * 2
-            results = []
-            for client, (out, err) in zip(clients, outputs):
-                status = client.wait(timeout=max(1, deadline - time.monotonic()))
-                results.append((support.read(out), support.read(err), status & 0xFF))
-                out.close()
-                err.close()
+            results = [support.finish(client, timeout=max(1, deadline - time.monotonic())) for client in clients]
         self.assertEqual(sorted(results), sorted((reply(data), b"", 0) for data in replies))
 
 

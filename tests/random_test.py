@@ -24,11 +24,10 @@ class RandomTest(support.ClientTestCase):
         seed = int(os.environ.get("CLIENT_TEST_SEED", "20261208"))
         rounds = int(os.environ.get("CLIENT_TEST_ROUNDS", "20" if support.WINDOWS else "200"))
         rng = random.Random(seed)
-        replies = [random_reply(rng) for _ in range(rounds)]
-        with serve(lambda number: [send(replies[number]), hold], connections=rounds) as address:
-            for number, data in enumerate(replies):
-                with self.subTest(seed=seed, round=number):
-                    self.check([address], reply(data), 0)
+        # A server a round, so that one round's failure leaves the others be.
+        for number, data in enumerate([random_reply(rng) for _ in range(rounds)]):
+            with self.subTest(seed=seed, round=number), serve([send(data), hold]) as address:
+                self.check([address], reply(data), 0)
 
 
 if __name__ == "__main__":

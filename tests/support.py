@@ -2,8 +2,9 @@
 servers, and the expected bytes on each platform.
 
 Every test file runs as
-    python3 tests/NAME_test.py [--windows] [unittest options] -- COMMAND...
-where COMMAND is the program, with any wrapper in front of it (wine, valgrind).
+    python3 tests/NAME_test.py [unittest options] -- COMMAND...
+where COMMAND is the program, with any wrapper in front of it (wine, qemu,
+valgrind).  A program whose name ends in .exe is held to Windows' rules.
 """
 
 import contextlib
@@ -11,6 +12,7 @@ import errno
 import functools
 import os
 import random
+import select
 import socket
 import struct
 import subprocess
@@ -26,19 +28,20 @@ USAGE = b"Usage: client [server IP address]\n"
 FAILURE = 255  # main returns -1; the parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
+BIND_TRIES = 100  # loopback addresses tried for a free port 5050
 
 
 def _split_arguments(args):
     """(the suite's own options, the command under test); the expectation
     tables read the platform at import, so this runs first."""
     if "--" not in args:
-        sys.exit("usage: %s [--windows] [unittest options] -- COMMAND..." % sys.argv[0])
+        sys.exit("usage: %s [unittest options] -- COMMAND..." % sys.argv[0])
     split = args.index("--")
     return args[:split], args[split + 1:]
 
 
 OPTIONS, COMMAND = _split_arguments(sys.argv[1:])
-WINDOWS = "--windows" in OPTIONS
+WINDOWS = COMMAND[-1].lower().endswith(".exe")
 
 # Winsock's codes for the errno values the suite expects (on Windows itself,
 # Python's errno values are Winsock's already).
@@ -50,27 +53,30 @@ WINSOCK_CODES = {
 
 
 def main():
-    """Hands the options that are not the suite's own to unittest."""
     if os.path.basename(COMMAND[0]).startswith("wine"):
         warm_up_wine()
-    unittest.main(argv=[sys.argv[0]] + [option for option in OPTIONS if option != "--windows"])
+    unittest.main(argv=[sys.argv[0]] + OPTIONS)
 
 
 def warm_up_wine():
     """Makes the Wine prefix if there is none, then starts a persistent
     wineserver and Wine's services with their streams detached: a wineserver
     or service started by a captured run holds the test's pipes open, and the
-    capture hangs until it exits."""
+    capture hangs until it exits.  Suites that start side by side take turns,
+    so that only the first makes the prefix."""
+    import fcntl  # Wine runs on POSIX systems only
     os.environ["WINEDEBUG"] = "-all"
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
-        # Making a prefix takes a while and ends by stopping the wineserver:
-        # wait for that before starting the one that stays.
-        subprocess.run([COMMAND[0], "wineboot", "--init"], **quiet, timeout=600)
-        subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
-    subprocess.run(["wineserver", "--persistent"], **quiet)
-    subprocess.run(COMMAND, **quiet, timeout=300)
+    with open(os.path.join(tempfile.gettempdir(), "client-test-wine.lock"), "w") as turn:
+        fcntl.flock(turn, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(prefix, "system.reg")):
+            # Making a prefix takes a while and ends by stopping the
+            # wineserver: wait for that before starting the one that stays.
+            subprocess.run([COMMAND[0], "wineboot", "--init"], **quiet, timeout=600)
+            subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
+        subprocess.run(["wineserver", "--persistent"], **quiet)
+        subprocess.run(COMMAND, **quiet, timeout=300)
 
 
 def output(text):
@@ -99,19 +105,45 @@ def unreachable():
         try:
             probe.connect(("255.255.255.255", PORT))
         except OSError as error:
-            return error.errno
+            # Python on Windows turns some Winsock codes into C errno values
+            # (10013 into 13); the program prints Winsock's own.
+            return getattr(error, "winerror", None) or error.errno
     raise AssertionError("a connection to 255.255.255.255 succeeded")
 
 
-def run(args, wrapper=(), stdout=None, env=None, command=None):
-    """Runs the program (or COMMAND, another copy of it); returns (stdout,
-    stderr, status), stdout None where the caller gave a file of its own.
-    Output goes to files, not pipes: a helper that Wine starts may keep a
-    pipe open long after the run."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run(list(wrapper) + (command or COMMAND) + list(args), stdin=subprocess.DEVNULL,
-                                stdout=stdout or out, stderr=err, timeout=RUN_LIMIT, env=env, check=False)
-        return read(out) if stdout is None else None, read(err), result.returncode & 0xFF
+def start(args, wrapper=(), stdout=None, env=None, command=None):
+    """Starts the program (or COMMAND, another copy of it), for finish().
+    STDOUT, if given, is a file or descriptor of the caller's.  Output goes
+    to files, not pipes: a helper that Wine starts may keep a pipe open long
+    after the run."""
+    out = tempfile.TemporaryFile() if stdout is None else None
+    err = tempfile.TemporaryFile()
+    process = subprocess.Popen(list(wrapper) + (command or COMMAND) + list(args), stdin=subprocess.DEVNULL,
+                               stdout=out or stdout, stderr=err, env=env)
+    return process, out, err
+
+
+def finish(started, timeout=RUN_LIMIT):
+    """Waits for a program from start(); returns (stdout, stderr, status),
+    stdout None where the caller gave a file of its own."""
+    process, out, err = started
+    try:
+        status = process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        raise
+    finally:
+        captured = [read(file) if file else None for file in (out, err)]
+        for file in (out, err):
+            if file:
+                file.close()
+    return captured[0], captured[1], status & 0xFF
+
+
+def run(args, **options):
+    """Runs the program to its end: finish(start(ARGS, ...))."""
+    return finish(start(args, **options))
 
 
 def read(file):
@@ -153,7 +185,7 @@ def own_loopback_socket():
     """A TCP socket bound to port 5050 on a loopback address of its own, or
     None where the system has no loopback address but 127.0.0.1."""
     rng = random.SystemRandom()
-    while True:
+    for _ in range(BIND_TRIES):
         address = "127.%d.%d.%d" % (rng.randint(1, 254), rng.randint(0, 255), rng.randint(1, 254))
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         try:
@@ -165,6 +197,8 @@ def own_loopback_socket():
                 return None
             if error.errno != errno.EADDRINUSE:
                 raise
+    raise AssertionError("port %d was taken on %d loopback addresses in a row: does something hold it on"
+                         " the wildcard address?" % (PORT, BIND_TRIES))
 
 
 @contextlib.contextmanager
@@ -198,13 +232,21 @@ def nothing_listening():
 def serve(script, connections=1):
     """Serves CONNECTIONS connections, each with SCRIPT (a list of steps, or a
     function of the connection's number that returns one), then closes it.
-    Yields the address; on leaving, checks that the server saw them all and
-    that the client sent nothing, as it never may."""
+    Yields the address; on leaving, once the clients have ended, checks
+    that the server saw every connection and that the client sent nothing,
+    as it never may."""
     errors = []
+    clients_ended, clients_ending = socket.socketpair()
 
     def accept_all(listener):
         try:
             for number in range(connections):
+                # A client's connection is queued before its connect returns:
+                # once the clients have ended, one that isn't never will be.
+                ready, _, _ = select.select([listener, clients_ended], [], [], RUN_LIMIT)
+                if listener not in ready:
+                    errors.append("connection %d of %d never came" % (number + 1, connections))
+                    return
                 conn, _ = listener.accept()
                 with conn:
                     steps = script(number) if callable(script) else script
@@ -215,33 +257,17 @@ def serve(script, connections=1):
         except OSError as error:  # reported by the test, not the thread
             errors.append(error)
 
-    with loopback_socket() as listener:
+    with loopback_socket() as listener, clients_ended, clients_ending:
         listener.listen(max(connections, 16))
-        listener.settimeout(RUN_LIMIT)
         thread = threading.Thread(target=accept_all, args=(listener,), daemon=True)
         thread.start()
         try:
             yield listener.getsockname()[0]
         finally:
+            clients_ending.close()
             thread.join(RUN_LIMIT)
     if thread.is_alive() or errors:
         raise AssertionError("server did not finish: %r" % errors)
-
-
-@contextlib.contextmanager
-def unvisited():
-    """An address that listens but accepts nothing; on leaving, checks that
-    no connection reached it."""
-    with loopback_socket() as listener:
-        listener.listen(16)
-        yield listener.getsockname()[0]
-        listener.setblocking(False)
-        try:
-            conn, _ = listener.accept()
-        except BlockingIOError:
-            return
-        conn.close()
-        raise AssertionError("a connection reached %s" % listener.getsockname()[0])
 
 
 def endpoint(script):
@@ -258,7 +284,3 @@ class ClientTestCase(unittest.TestCase):
         got = run(args, **run_options)
         self.assertEqual(got, (want_stdout, b"", want_status), "args %r" % (args,))
 
-
-if __name__ == "__main__":
-    if "--warm-up" in OPTIONS:
-        warm_up_wine()

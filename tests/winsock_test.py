@@ -8,27 +8,29 @@ import shutil
 import tempfile
 
 import support
-from support import FAILURE, output, reply
+from support import FAILURE, USAGE, output, reply
 
 FULL = "".join(chr(33 + number % 94) for number in range(1024))  # printable, no zero byte
 ROAD = "WSAStartup htons inet_addr socket connect recv"
 
 CASES = [
-    # name            failing call        reply                 expected stdout
-    #                 status   calls, in order
-    ("start fails",   "WSAStartup 10091", "",                   output(b"Failed to load Winsock.\n"),
+    # name            address given  failing call        reply                 expected stdout
+    #                 status   calls after the stand-in is loaded, in order
+    ("no argument",   False, None,               "",                   output(USAGE),
+                      FAILURE, ""),
+    ("start fails",   True,  "WSAStartup 10091", "",                   output(b"Failed to load Winsock.\n"),
                       FAILURE, "WSAStartup"),
-    ("socket fails",  "socket 10047",     "",                   output(b"socket() Failed: 10047\n"),
+    ("socket fails",  True,  "socket 10047",     "",                   output(b"socket() Failed: 10047\n"),
                       FAILURE, "WSAStartup htons inet_addr socket WSAGetLastError WSACleanup"),
-    ("connect fails", "connect 10060",    "",                   output(b"connect() Failed: 10060\n"),
+    ("connect fails", True,  "connect 10060",    "",                   output(b"connect() Failed: 10060\n"),
                       FAILURE, "WSAStartup htons inet_addr socket connect WSAGetLastError closesocket WSACleanup"),
-    ("recv fails",    "recv 10053",       "",                   output(b"recv() Failed: 10053\n"),
+    ("recv fails",    True,  "recv 10053",       "",                   output(b"recv() Failed: 10053\n"),
                       FAILURE, ROAD + " WSAGetLastError closesocket WSACleanup"),
-    ("orderly close", None,               "",                   b"",
+    ("orderly close", True,  None,               "",                   b"",
                       FAILURE, ROAD + " closesocket WSACleanup"),
-    ("reply",         None,               "hello",              reply(b"hello"),
+    ("reply",         True,  None,               "hello",              reply(b"hello"),
                       0,       ROAD + " closesocket WSACleanup"),
-    ("1024 bytes",    None,               FULL + "never read",  reply(FULL.encode()),
+    ("1024 bytes",    True,  None,               FULL + "never read",  reply(FULL.encode()),
                       0,       ROAD + " closesocket WSACleanup"),
 ]
 
@@ -54,15 +56,17 @@ class WinsockTest(support.ClientTestCase):
                 "recv": "recv 7 1024 0",
                 "closesocket": "closesocket 7",
             }
-            for name, failing, data, stdout, status, calls in CASES:
+            for name, address_given, failing, data, stdout, status, calls in CASES:
                 with self.subTest(name):
                     log = os.path.join(self.folder, name.replace(" ", "_") + ".log")
                     env = dict(os.environ, WINEDLLOVERRIDES="ws2_32=n", WS2_32_LOG="Z:" + log,
                                WS2_32_FAIL=failing or "", WS2_32_REPLY=data)
-                    got = support.run([address], env=env, command=support.COMMAND[:-1] + [self.program])
+                    got = support.run([address] if address_given else [], env=env,
+                                      command=support.COMMAND[:-1] + [self.program])
                     self.assertTrue(os.path.exists(log), "the stand-in ws2_32.dll was not loaded: %r" % (got,))
                     with open(log) as recorded:
-                        self.assertEqual(recorded.read().split("\n")[:-1], [lines.get(call, call) for call in calls.split()])
+                        self.assertEqual(recorded.read().split("\n")[:-1],
+                                         ["loaded"] + [lines.get(call, call) for call in calls.split()])
                     self.assertEqual(got, (stdout, b"", status))
 
 

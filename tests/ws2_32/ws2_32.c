@@ -3,7 +3,8 @@
  * touches no network.  Every call appends a line to the file named by
  * WS2_32_LOG.  WS2_32_FAIL ("call code", e.g. "connect 10060") makes that
  * call fail with that Winsock code; recv copies what it can of WS2_32_REPLY
- * into the buffer, and an empty or missing reply is an orderly close. */
+ * into the buffer, and an empty or missing reply is an orderly close.  The
+ * log's first line, "loaded", shows that Windows loaded the stand-in. */
 /* The library's own declarations, exporting instead of importing. */
 #define WINSOCK_API_LINKAGE __declspec(dllexport)
 #include <stdarg.h>
@@ -40,6 +41,15 @@ static int fails(const char *call)
         return 0;
     last_error = atoi(fail + length + 1);
     return 1;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)instance;
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH)
+        record("loaded");
+    return TRUE;
 }
 
 int WSAAPI WSAStartup(WORD version, LPWSADATA data)
