@@ -1,26 +1,87 @@
-# What is installed, and the packages made of it: a .tar.gz and a .deb on
-# Linux, a .tar.gz elsewhere, a .zip on Windows.  Every package run writes
-# SHA256SUMS beside what it made.
+# What is installed, and the one package that each build makes, by
+# CLIENT_PACKAGE:
+#   archive  client-<v>-<system>-<cpu>.tar.gz, or client-<v>-win64.zip: the
+#            program, the README and the licence; on Linux also the manual
+#            page and, beside a static program, the notice of the C library
+#            that it holds.
+#   deb      client_<v>_<arch>.deb, by Debian's rules: the licence as a
+#            machine-readable copyright file, changelog.gz, the manual page
+#            compressed, Depends from dpkg-shlibdeps.
+# Packages go to dist/ in the source folder, where scripts/release.sh makes
+# every one of them and the SHA256SUMS that lists them.
 include(GNUInstallDirs)
+
+# The manual page and the Debian changelog name the version too.
+file(STRINGS client.1 manual_os REGEX "^\\.Os ")
+file(STRINGS packaging/debian/changelog changelog_entries REGEX "^client \\(")
+list(GET changelog_entries 0 newest_entry)
+if(NOT manual_os STREQUAL ".Os client ${PROJECT_VERSION}" OR NOT newest_entry MATCHES "^client \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "client.1's .Os and the newest entry of packaging/debian/changelog must name version ${PROJECT_VERSION}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS client.1 packaging/debian/changelog)
+
+# Folders are rwxr-xr-x whatever the umask of the one who builds.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+
 install(TARGETS client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-if(NOT WIN32)
-  install(FILES client.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(CLIENT_PACKAGE STREQUAL "deb")
+  # gzip -n leaves the file's name and time out.
+  foreach(source IN ITEMS packaging/debian/changelog client.1)
+    get_filename_component(name ${source} NAME)
+    execute_process(COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${source}
+      OUTPUT_FILE ${PROJECT_BINARY_DIR}/${name}.gz COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
+  install(FILES packaging/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/client.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  if(NOT WIN32)
+    install(FILES client.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+  if(CLIENT_STATIC AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    # The static program holds the C library, whose licence (LGPL) asks
+    # that its recipients learn what it is and where its source is.
+    file(WRITE ${PROJECT_BINARY_DIR}/glibc_version.cpp "#include <features.h>\nglibc __GLIBC__ __GLIBC_MINOR__\n")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -E -P ${PROJECT_BINARY_DIR}/glibc_version.cpp
+      OUTPUT_VARIABLE preprocessed COMMAND_ERROR_IS_FATAL ANY)
+    if(NOT preprocessed MATCHES "glibc ([0-9]+) ([0-9]+)")
+      message(FATAL_ERROR "CLIENT_STATIC: no GNU C library found (${preprocessed})")
+    endif()
+    set(glibc_version ${CMAKE_MATCH_1}.${CMAKE_MATCH_2})
+    # Where the distribution's own source is, if dpkg knows the library.
+    set(glibc_distribution_source "")
+    find_program(DPKG_QUERY dpkg-query)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(DPKG_QUERY AND IS_ABSOLUTE "${libc}")
+      file(REAL_PATH "${libc}" libc)
+      execute_process(COMMAND ${DPKG_QUERY} --search ${libc} OUTPUT_VARIABLE owner ERROR_QUIET)
+      if(owner MATCHES "^([^:]+(:[^:]+)?): ")
+        execute_process(COMMAND ${DPKG_QUERY} --show "--showformat=\${source:Package} \${source:Version}" ${CMAKE_MATCH_1}
+          OUTPUT_VARIABLE source_package ERROR_QUIET)
+        set(glibc_distribution_source
+          "\nThe build used the library as patched and built by the distribution,\nfrom its source package ${source_package}.\n")
+      endif()
+    endif()
+    configure_file(packaging/glibc-notice.in NOTICE @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/NOTICE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
 endif()
 
 set(CPACK_PACKAGE_NAME client)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The client developers")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
-if(WIN32)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_SOURCE_DIR}/dist)
+if(CLIENT_PACKAGE STREQUAL "deb")
+  set(CPACK_GENERATOR DEB)
+elseif(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "client-${PROJECT_VERSION}-win64")
 else()
   set(CPACK_GENERATOR TGZ)
-  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    list(APPEND CPACK_GENERATOR DEB)
-  endif()
   set(CPACK_PACKAGE_FILE_NAME "client-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 endif()
 
@@ -30,18 +91,19 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CLIENT_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The synopsis is the project's description; this is the rest.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(CMAKE_CROSSCOMPILING)
+  # The target's libraries, where Debian's cross toolchains keep them.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_FIND_ROOT_PATH}/lib)
+endif()
+# The synopsis is the project's description; this is the rest.  The manual
+# page says how each failure is reported.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 client connects to TCP port 5050 at the IPv4 address given on its command
 line, takes what one receive delivers (at most 1024 bytes), prints it on
-standard output after a fixed label, and exits 0. Every failure prints one
-exact line and exits 255. It sends nothing, has no options, no time-out of
-its own, and looks up no names.]])
-# The static program needs no library at all; a dynamic one needs what
-# dpkg-shlibdeps finds.
-if(NOT CLIENT_STATIC)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-endif()
+standard output after a fixed label, and exits 0; on any failure it exits
+255. It sends nothing, has no options, no time-out of its own, and looks up
+no names.]])
 # Debian's names for the target, not the build machine's (cross builds).
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
@@ -49,13 +111,13 @@ elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
 endif()
 
-# CPack dates archive entries by SOURCE_DATE_EPOCH when it is set.
+# CPack dates what it packs by SOURCE_DATE_EPOCH when it is set.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} CONTENT [[
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "@CLIENT_SOURCE_DATE_EPOCH@" STREQUAL "")
   set(ENV{SOURCE_DATE_EPOCH} "@CLIENT_SOURCE_DATE_EPOCH@")
 endif()
 ]] @ONLY)
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/checksums.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sorted_archive.cmake)
 
 include(CPack)

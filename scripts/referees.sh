@@ -1,0 +1,32 @@
+#!/bin/sh
+# Judges the release with the tools that packagers use, as they would:
+# lintian and hardening-check on the Debian packages in dist/ (made by
+# scripts/release.sh), then reprotest, which makes the release twice from a
+# clean copy of the working tree, varying whatever it can here, and requires
+# every artefact to be identical.  Any finding fails.
+set -eu
+cd "$(dirname "$0")/.."
+
+lintian --fail-on error,warning dist/*.deb
+echo "referees: lintian passes $(echo dist/*.deb)"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for deb in dist/*.deb; do
+    dpkg-deb -x "$deb" "$work/${deb##*/}"
+    # Control-flow protection can't be had: Debian 12's C start files carry
+    # no CET marks, so the linker drops them from the program.
+    hardening-check --nocfprotection "$work/${deb##*/}/usr/bin/client"
+done
+
+# The tree as git sees it (the history, for the date; the files that git
+# knows of or would add, as they are now), without build/ or dist/.
+git clone --quiet --no-checkout . "$work/tree"
+# shellcheck disable=SC2016 # the inner shell expands $file
+git ls-files -z --cached --others --exclude-standard |
+    xargs -0 sh -c 'for file; do [ -e "$file" ] && printf "%s\0" "$file"; done' sh |
+    tar --null -T - -cf - | tar -xf - -C "$work/tree"
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+# Accounts of its own are the one variation that needs more than root.
+(cd "$work/tree" && $sudo reprotest --vary=-user_group -c scripts/release.sh . 'dist/*')
