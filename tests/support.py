@@ -64,12 +64,10 @@ def warm_up_wine():
     or service started by a captured run holds the test's pipes open, and the
     capture hangs until it exits.  Suites that start side by side take turns,
     so that only the first makes the prefix."""
-    import fcntl  # Wine runs on POSIX systems only
     os.environ["WINEDEBUG"] = "-all"
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
-    with open(os.path.join(tempfile.gettempdir(), "client-test-wine.lock"), "w") as turn:
-        fcntl.flock(turn, fcntl.LOCK_EX)
+    with turn("wine"):
         if not os.path.exists(os.path.join(prefix, "system.reg")):
             # Making a prefix takes a while and ends by stopping the
             # wineserver: wait for that before starting the one that stays.
@@ -77,6 +75,16 @@ def warm_up_wine():
             subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
         subprocess.run(["wineserver", "--persistent"], **quiet)
         subprocess.run(COMMAND, **quiet, timeout=300)
+
+
+@contextlib.contextmanager
+def turn(name):
+    """Holds the lock NAME, which suites running side by side take in turns
+    (POSIX only, as are Wine and a loopback with one address)."""
+    import fcntl
+    with open(os.path.join(tempfile.gettempdir(), "client-test-%s.lock" % name), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
 
 
 def output(text):
@@ -166,10 +174,7 @@ def hold(conn):
     conn.settimeout(HOLD_LIMIT)
     received = b""
     with contextlib.suppress(ConnectionError):
-        while True:
-            data = conn.recv(4096)
-            if not data:
-                return received
+        while data := conn.recv(4096):
             received += data
     return received
 
@@ -211,9 +216,7 @@ def loopback_socket():
         with sock:
             yield sock
         return
-    import fcntl  # POSIX only, as is the lack of loopback addresses
-    with open(os.path.join(tempfile.gettempdir(), "client-test-127.0.0.1-%d.lock" % PORT), "w") as turn:
-        fcntl.flock(turn, fcntl.LOCK_EX)
+    with turn("127.0.0.1-%d" % PORT):
         with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # the last turn's TIME_WAIT
             sock.bind(("127.0.0.1", PORT))
