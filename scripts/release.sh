@@ -1,12 +1,11 @@
 #!/bin/sh
 # Builds every package of a release from the working tree into dist/, and
 # the SHA256SUMS that lists them: one package for each package preset in
-# CMakePresets.json, which is where a new one is added.  The suites are not
-# run: CI does that.
+# CMakePresets.json (tests/package_test.py requires exactly those).  The
+# suites are not run: CI does that.
 set -eu
 cd "$(dirname "$0")/.."
 export LC_ALL=C # the order of SHA256SUMS, and the tools' messages
-umask 022       # what the packages' members are made with, as dpkg-buildpackage does
 
 rm -rf dist
 for preset in $(cmake --list-presets=package | sed -n 's/^ *"\([^"]*\)".*/\1/p'); do

@@ -22,6 +22,7 @@ int main(int argc, char *argv[])
     memset(buffer, 0, sizeof(buffer));
 
     WSADATA wsaData;
+    // On POSIX also secures stdin, stdout, stderr; ignores SIGPIPE, SIGXFSZ (platform_sockets.h).
     if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
         printf("Failed to load Winsock.\n");
         return -1;

@@ -2,7 +2,7 @@
 // program reads the same on Windows and on POSIX systems.  The names are
 // plain stand-ins but for one: the POSIX start step, WSAStartup, also makes
 // the process safe to talk to a server and report the outcome, through
-// secure_standard_descriptors() and by ignoring SIGPIPE.
+// secure_standard_descriptors() and by ignoring SIGPIPE and SIGXFSZ.
 #ifndef CLIENT_PLATFORM_SOCKETS_H
 #define CLIENT_PLATFORM_SOCKETS_H
 
@@ -65,11 +65,14 @@ inline int secure_standard_descriptors()
     return 0;
 }
 
-// The start step.  A reader of stdout that has gone away must cost the
-// write an error, which main reports as -1, not the process its life.
+// The start step.  A reader of stdout that has gone away, or a file that
+// has reached the size limit, must cost the write an error (EPIPE, EFBIG),
+// which main reports as -1, not the process its life.  The signals a person
+// sends keep their defaults.
 inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
 {
-    if (secure_standard_descriptors() == -1 || signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
+    if (secure_standard_descriptors() == -1 || signal(SIGPIPE, SIG_IGN) == SIG_ERR ||
+        signal(SIGXFSZ, SIG_IGN) == SIG_ERR) {
         return errno;
     }
     return 0;

@@ -1,7 +1,8 @@
 """Failures a real server can't cause: system calls failed by strace's fault
 injection (Linux only), the socket calls of a run and the socket released on
-every failure path, and the surroundings a parent process may hand over:
-closed standard descriptors, a full stdout, a stdout nobody reads."""
+every failure path, and the surroundings that the process which starts it
+may hand over: closed standard descriptors, a full stdout, a stdout nobody
+reads, a file-size limit."""
 
 import contextlib
 import errno
@@ -21,6 +22,7 @@ TRACED_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 SOCKET_MADE = re.compile(r"socket\(AF_INET, SOCK_STREAM, IPPROTO_IP\) = (\d+)")
 LAUNCHER = os.path.basename(support.COMMAND[0])
 READER_GONE = "a pipe whose reader has gone"
+A_FILE = "a file"
 
 
 def strace_usable():
@@ -41,25 +43,28 @@ def traced(args, strace_options, **run_options):
         return got, trace.read()
 
 
-def unhonoured(closed, stdout_kind, sigpipe_ignored):
-    """Why the command under test can't start in such surroundings, or None."""
-    if os.name == "nt" and (closed or sigpipe_ignored):
+def skip_reason(closed, stdout_kind, shell_first):
+    """Why the command under test can't be started so here, or None."""
+    size_limited = "ulimit -f" in (shell_first or "")
+    if os.name == "nt" and (closed or shell_first):
         return "no POSIX shell to start it with; Windows sockets are no C run-time descriptors, and there is no SIGPIPE"
     if support.WINDOWS and len(closed) == 3:
         return "Wine opens files of its own on the closed descriptors: stdout is then writable"
-    if 2 in closed and LAUNCHER == "valgrind":
-        return "valgrind does not start with stderr closed"
-    if stdout_kind is not None and stdout_kind != READER_GONE and not os.path.exists(stdout_kind):
+    if support.WINDOWS and size_limited:
+        return "Windows has no file-size limit, and Wine leaves SIGXFSZ to end the process"
+    if LAUNCHER == "valgrind" and (2 in closed or size_limited):
+        return "valgrind does not start with stderr closed, nor write its own files over the size limit"
+    if stdout_kind is not None and stdout_kind.startswith("/") and not os.path.exists(stdout_kind):
         return "no %s here" % stdout_kind
     return None
 
 
-def parent(closed, sigpipe_ignored):
-    """A wrapper that starts the program as such a parent would: with the
-    CLOSED descriptors closed, and SIGPIPE ignored or not."""
-    if not closed and not sigpipe_ignored:
+def shell_wrapper(closed, shell_first):
+    """A wrapper that starts the program from a shell that first runs
+    SHELL_FIRST (or nothing) and closes the CLOSED descriptors."""
+    if not closed and not shell_first:
         return []
-    script = ('trap "" PIPE; ' if sigpipe_ignored else "") + 'exec "$@"'
+    script = (shell_first + "; " if shell_first else "") + 'exec "$@"'
     return ["sh", "-c", script + "".join(" %d>&-" % fd for fd in closed), "sh"]
 
 
@@ -68,6 +73,9 @@ def stdout_as(kind):
     """None (the harness captures stdout), or a file of that KIND to write to."""
     if kind is None:
         yield None
+    elif kind == A_FILE:
+        with tempfile.TemporaryFile() as file:
+            yield file
     elif kind == READER_GONE:
         reader, writer = os.pipe()
         os.close(reader)
@@ -92,8 +100,11 @@ class FaultTest(support.ClientTestCase):
             with self.subTest(syscall), support.endpoint(script) as address:
                 if syscall == "fcntl" and LAUNCHER == "valgrind":
                     self.skipTest("valgrind's own start-up needs fcntl")
-                got, _ = traced([address], ["-e", "trace=" + syscall, "-e", "inject=%s:error=%s" % (syscall, error)])
+                got, trace = traced([address], ["-e", "trace=%s,%%file" % syscall,
+                                                "-e", "inject=%s:error=%s" % (syscall, error)])
                 self.assertEqual(got, (stdout, b"", FAILURE))
+                # Only a closed descriptor gets /dev/null, and a failed check is no sign of one.
+                self.assertNotRegex(trace, r'open(at)?\([^)]*"/dev/null"')
 
     def test_socket_calls_of_a_run(self):
         # Connect, one receive of 1024 bytes with no flags, close: no option,
@@ -105,8 +116,8 @@ class FaultTest(support.ClientTestCase):
         calls = [re.sub(r" +=", " =", call)
                  for call in re.findall(r"^\d+ +(\w+\(%s\b.*)$" % made.group(1), trace[made.end():], re.MULTILINE)]
         self.assertEqual(calls, [
-            'connect(%s, {sa_family=AF_INET, sin_port=htons(5050), sin_addr=inet_addr("%s")}, 16) = 0'
-            % (made.group(1), address),
+            'connect(%s, {sa_family=AF_INET, sin_port=htons(%d), sin_addr=inet_addr("%s")}, 16) = 0'
+            % (made.group(1), support.PORT, address),
             'recvfrom(%s, "hello", 1024, 0, NULL, NULL) = 5' % made.group(1),
             "close(%s) = 0" % made.group(1),
         ])
@@ -135,28 +146,29 @@ class FaultTest(support.ClientTestCase):
 
 
 class OutputTest(support.ClientTestCase):
-    def test_what_the_parent_hands_over(self):
+    def test_surroundings_it_is_started_in(self):
         # A socket must never take a closed standard descriptor, or what is
         # printed travels to the server: serve() checks that nothing did, and
         # strace, where it can, that the socket's number is above 2.  A reply
         # that reached nobody is a failure.
         cases = [
-            # closed    stdout is      SIGPIPE ignored  expected stdout    status
-            ((0,),      None,          False,           reply(b"hello\n"), 0),
-            ((1,),      None,          False,           b"",               FAILURE),
-            ((2,),      None,          False,           reply(b"hello\n"), 0),
-            ((0, 1, 2), None,          False,           b"",               FAILURE),
-            ((),        "/dev/full",   False,           None,              FAILURE),
-            ((),        READER_GONE,   False,           None,              FAILURE),
-            ((),        READER_GONE,   True,            None,              FAILURE),
+            # closed    stdout is     the shell first runs  expected stdout    status
+            ((0,),      None,         None,                 reply(b"hello\n"), 0),
+            ((1,),      None,         None,                 b"",               FAILURE),
+            ((2,),      None,         None,                 reply(b"hello\n"), 0),
+            ((0, 1, 2), None,         None,                 b"",               FAILURE),
+            ((),        "/dev/full",  None,                 None,              FAILURE),
+            ((),        READER_GONE,  None,                 None,              FAILURE),
+            ((),        READER_GONE,  'trap "" PIPE',       None,              FAILURE),
+            ((),        A_FILE,       "ulimit -f 0",        None,              FAILURE),
         ]
-        for closed, stdout_kind, sigpipe_ignored, stdout, status in cases:
-            with self.subTest(closed=closed, stdout=stdout_kind, sigpipe_ignored=sigpipe_ignored):
-                reason = unhonoured(closed, stdout_kind, sigpipe_ignored)
+        for closed, stdout_kind, shell_first, stdout, status in cases:
+            with self.subTest(closed=closed, stdout=stdout_kind, shell_first=shell_first):
+                reason = skip_reason(closed, stdout_kind, shell_first)
                 if reason:
                     self.skipTest(reason)
                 with serve([send(b"hello\n"), hold]) as address, stdout_as(stdout_kind) as stdout_file:
-                    options = dict(wrapper=parent(closed, sigpipe_ignored), stdout=stdout_file)
+                    options = dict(wrapper=shell_wrapper(closed, shell_first), stdout=stdout_file)
                     got, trace = (traced([address], ["-e", "trace=socket"], **options) if STRACE
                                   else (support.run([address], **options), None))
                     self.assertEqual(got, (stdout, b"", status))

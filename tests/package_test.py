@@ -1,11 +1,21 @@
-"""The release folder as scripts/release.sh leaves it: SHA256SUMS vouches for
-exactly the packages there; each holds exactly its files; its program passes
-the exchange suite; and a static program carries its defences where objdump
-can see them (hardening-check can't read a static PIE).
-Usage: package_test.py [DIST]  (default: dist/ of the source folder)"""
+"""The release folder as scripts/release.sh leaves it: it holds exactly the
+package of each package preset, which SHA256SUMS vouches for; each holds
+exactly its files, with the modes that packagers expect, and everything in
+it carries the build's date; its program passes the exchange suite; and a
+static program carries its defences where objdump can see them
+(hardening-check can't read a static PIE).  Also where the build's date comes
+from, for each way of getting the source: configure-only checks of copies
+of the working tree.
+Usage: package_test.py [DIST]  (default: dist/ of the source folder)
+With SOURCE_DATE_EPOCH set, that is the date everything must carry."""
 
+import io
+import json
 import os
 import re
+import shutil
+import statistics
+import struct
 import subprocess
 import sys
 import tarfile
@@ -14,7 +24,13 @@ import unittest
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DIST = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, os.pardir, "dist")
+SOURCE = os.path.dirname(HERE)
+DIST = sys.argv[1] if len(sys.argv) > 1 else os.path.join(SOURCE, "dist")
+
+with open(os.path.join(SOURCE, "CMakeLists.txt")) as cmake_lists:
+    VERSION = re.search(r"project\(client\s+VERSION (\S+)", cmake_lists.read()).group(1)
+with open(os.path.join(SOURCE, "CMakePresets.json")) as presets:
+    PACKAGE_PRESETS = [preset["name"] for preset in json.load(presets)["packagePresets"]]
 
 DOCS = "share/doc/client/"
 ARCHIVE = {DOCS + "README.md", DOCS + "LICENSE"}
@@ -22,22 +38,40 @@ STATIC = ARCHIVE | {DOCS + "NOTICE", "share/man/man1/client.1"}
 DEB = {DOCS + "README.md", DOCS + "copyright", DOCS + "changelog.gz", "share/man/man1/client.1.gz"}
 QEMU = ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu"]
 
-KINDS = [
-    # name ends with          files under  program           run through  beside the program  static PIE
-    ("-Linux-x86_64.tar.gz",  "{stem}",    "bin/client",     [],          STATIC,             True),
-    ("-Linux-aarch64.tar.gz", "{stem}",    "bin/client",     QEMU,        STATIC,             True),
-    ("_amd64.deb",            "usr",       "bin/client",     [],          DEB,                False),
-    ("_arm64.deb",            "usr",       "bin/client",     QEMU,        DEB,                False),
-    ("-win64.zip",            "{stem}",    "bin/client.exe", ["wine"],    ARCHIVE,            False),
+PACKAGES = [
+    # package preset  file name                               files under  program           run through
+    #                 beside the program  static PIE
+    ("default",       "client-%s-Linux-x86_64.tar.gz" % VERSION,  "{stem}",  "bin/client",     [],
+                      STATIC,             True),
+    ("linux-arm64",   "client-%s-Linux-aarch64.tar.gz" % VERSION, "{stem}",  "bin/client",     QEMU,
+                      STATIC,             True),
+    ("deb",           "client_%s_amd64.deb" % VERSION,            "usr",     "bin/client",     [],
+                      DEB,                False),
+    ("deb-arm64",     "client_%s_arm64.deb" % VERSION,            "usr",     "bin/client",     QEMU,
+                      DEB,                False),
+    ("windows",       "client-%s-win64.zip" % VERSION,            "{stem}",  "bin/client.exe", ["wine"],
+                      ARCHIVE,            False),
 ]
 
-DEB_FIELDS = {"Package": r"client", "Architecture": r"amd64|arm64", "Section": r"net",
-              "Maintainer": r".+ <.+@.+>", "Depends": r"libc6(:arm64)? \(>= 2\.\d+\)"}
+DEB_FIELDS = {"Package": r"client", "Version": re.escape(VERSION), "Architecture": r"amd64|arm64",
+              "Section": r"net", "Maintainer": r".+ <.+@.+>", "Depends": r"libc6(:arm64)? \(>= 2\.\d+\)"}
 
 # How each machine's code shows control-flow protection: the instruction
 # that main starts with (CET's landing pad; PAC, which BTI also accepts).
 MACHINES = {"Advanced Micro Devices X86-64": ("objdump", "endbr64"),
             "AArch64": ("aarch64-linux-gnu-objdump", "paciasp")}
+
+# Commit times of the scratch repositories below.
+COMMIT_TIME, OTHER_COMMIT_TIME = "1500000000", "1000000000"
+
+DATE_SOURCES = [
+    # the source, as its user got it                        SOURCE_DATE_EPOCH  the build's date
+    ("the top of a repository of its own, as a clone",       "1234567890",      "1234567890"),
+    ("the top of a repository of its own, as a clone",       None,              COMMIT_TIME),
+    ("git archive, unpacked",                                None,              COMMIT_TIME),
+    ("git archive, unpacked in an unrelated repository",     None,              COMMIT_TIME),
+    ("a copy without .git: cmake/source-date unexpanded",    None,              None),
+]
 
 
 def unpack(package, folder):
@@ -56,32 +90,119 @@ def files_under(folder):
             for path, _, names in os.walk(folder) for name in names}
 
 
-def output_of(*command):
-    return subprocess.run(command, capture_output=True, text=True, check=True).stdout
+def output_of(*command, **options):
+    return subprocess.run(command, capture_output=True, text=True, check=True, **options).stdout
+
+
+def ar_members(package):
+    """The members of a .deb (an ar archive): {name: (mode, time, content)}."""
+    with open(package, "rb") as deb:
+        content = deb.read()
+    members, header = {}, 8  # after "!<arch>\n"
+    while header < len(content):
+        fields = content[header:header + 60].decode()
+        size = int(fields[48:58])
+        members[fields[:16].strip()] = (int(fields[40:48], 8), int(fields[16:28]),
+                                        content[header + 60:header + 60 + size])
+        header += 60 + size + size % 2
+    return members
+
+
+def entries(package):
+    """Every entry of PACKAGE, folders included: {name: (mode, time)}."""
+    def of_tar(data):
+        with tarfile.open(fileobj=io.BytesIO(data)) as tarred:
+            return {member.name + ("/" if member.isdir() else ""): (member.mode, member.mtime) for member in tarred}
+
+    if package.endswith(".zip"):
+        with zipfile.ZipFile(package) as zipped:
+            # The extended time stamp field (0x5455) holds the exact time.
+            return {info.filename: (info.external_attr >> 16 & 0o7777,
+                                    struct.unpack_from("<I", info.extra, info.extra.find(b"UT") + 5)[0])
+                    for info in zipped.infolist()}
+    if package.endswith(".deb"):
+        found = {}
+        for name, (mode, time, content) in ar_members(package).items():
+            found[name] = (mode & 0o7777, time)
+            if name.endswith(".tar.gz"):
+                found.update({name + ":" + entry: value for entry, value in of_tar(content).items()})
+        return found
+    with open(package, "rb") as tarred:
+        return of_tar(tarred.read())
+
+
+def pe_time_stamp(executable):
+    with open(executable, "rb") as program:
+        content = program.read()
+    (header,) = struct.unpack_from("<I", content, 0x3C)
+    return struct.unpack_from("<I", content, header + 8)[0]  # after "PE\0\0", the machine, the sections
+
+
+def date_of_build(source, env):
+    """The date that configuring SOURCE gives what the build makes, or None;
+    and what CMake warned of."""
+    configured = subprocess.run(["cmake", "-S", source, "-B", os.path.join(source, "build"), "-G", "Ninja",
+                                 "-DBUILD_TESTING=OFF"], capture_output=True, text=True, env=env, check=True)
+    date = re.search(r"^-- Date of what the build makes: (\S+)", configured.stdout, re.MULTILINE)
+    return date and date.group(1), configured.stderr
+
+
+def git(folder, *args, time=COMMIT_TIME):
+    env = dict(os.environ, GIT_AUTHOR_DATE="@%s +0000" % time, GIT_COMMITTER_DATE="@%s +0000" % time)
+    return subprocess.run(["git", "-C", folder, "-c", "user.name=client", "-c", "user.email=client@example.org"]
+                          + list(args), env=env, capture_output=True, check=True).stdout
+
+
+def source_as(kind, folder):
+    """The working tree's source (the files that git knows or would add),
+    got as KIND in DATE_SOURCES says, in FOLDER."""
+    copy = os.path.join(folder, "client")
+    for name in git(SOURCE, "ls-files", "-z", "--cached", "--others", "--exclude-standard").decode().split("\0"):
+        if name and os.path.isfile(os.path.join(SOURCE, name)):
+            os.makedirs(os.path.dirname(os.path.join(copy, name)), exist_ok=True)
+            shutil.copy2(os.path.join(SOURCE, name), os.path.join(copy, name))
+    if kind.startswith("a copy"):
+        return copy
+    git(copy, "init", "--quiet")
+    git(copy, "add", "--all")
+    git(copy, "commit", "--quiet", "-m", "the source")
+    if kind.startswith("the top of a repository"):
+        return copy
+    archive = git(copy, "archive", "--format=tar", "--prefix=client/", "HEAD")
+    shutil.rmtree(copy)
+    if kind.endswith("in an unrelated repository"):
+        git(folder, "init", "--quiet")
+        git(folder, "commit", "--quiet", "--allow-empty", "-m", "another project", time=OTHER_COMMIT_TIME)
+    with tarfile.open(fileobj=io.BytesIO(archive)) as tarred:
+        tarred.extractall(folder)
+    return copy
 
 
 class PackageTest(unittest.TestCase):
-    def test_checksums_list_exactly_the_packages(self):
+    maxDiff = None
+
+    def test_release_holds_what_is_promised(self):
+        self.assertEqual(sorted(PACKAGE_PRESETS), sorted(row[0] for row in PACKAGES),
+                         "a row of PACKAGES for each package preset, and a preset for each row")
+        names = sorted(row[1] for row in PACKAGES)
+        self.assertEqual(sorted(os.listdir(DIST)), sorted(names + ["SHA256SUMS"]))
         with open(os.path.join(DIST, "SHA256SUMS")) as sums:
-            listed = [line.split("  ", 1)[1] for line in sums.read().splitlines()]
-        self.assertEqual(sorted(listed), sorted(set(os.listdir(DIST)) - {"SHA256SUMS"}))
+            self.assertEqual(sorted(line.split("  ", 1)[1] for line in sums.read().splitlines()), names)
         check = subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=DIST,
                                capture_output=True, text=True, check=False)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
     def test_packages(self):
-        packages = sorted(set(os.listdir(DIST)) - {"SHA256SUMS"})
-        self.assertTrue(packages, "no package in %s" % DIST)
-        for name in packages:
+        for _, name, root, program, runner, beside, static_pie in PACKAGES:
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:
-                kinds = [kind for kind in KINDS if name.endswith(kind[0])]
-                self.assertEqual(len(kinds), 1, "no kind of package ends %s" % name)
-                ((_, root, program, runner, beside, static_pie),) = kinds
                 root = root.format(stem=re.sub(r"\.(tar\.gz|zip)$", "", name))
                 package = os.path.join(DIST, name)
                 unpack(package, folder)
                 self.assertEqual(os.listdir(folder), [root])
                 self.assertEqual(files_under(os.path.join(folder, root)), {program} | beside)
+                # Folders and programs rwxr-xr-x, the rest rw-r--r--, whatever the umask of the one who built it.
+                self.assertEqual({entry: oct(mode) for entry, (mode, _) in entries(package).items()
+                                  if mode != (0o755 if entry.endswith(("/", "/" + program)) else 0o644)}, {})
                 program = os.path.join(folder, root, program)
                 if name.endswith(".deb"):
                     for field, pattern in DEB_FIELDS.items():
@@ -95,6 +216,32 @@ class PackageTest(unittest.TestCase):
                 suite = subprocess.run([sys.executable, os.path.join(HERE, "exchange_test.py"), "--"] + runner + [program],
                                        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600, check=False)
                 self.assertEqual(suite.returncode, 0, suite.stderr)
+
+    def test_one_date(self):
+        # Everything dated, client.exe's time stamp included, carries the
+        # build's date: SOURCE_DATE_EPOCH where the one who released set it.
+        dates = {}
+        for _, name, *_ in PACKAGES:
+            package = os.path.join(DIST, name)
+            dates.update({name + ":" + entry: time for entry, (_, time) in entries(package).items()})
+            if name.endswith(".zip"):
+                with tempfile.TemporaryDirectory() as folder:
+                    unpack(package, folder)
+                    (executable,) = [os.path.join(path, file) for path, _, files in os.walk(folder)
+                                     for file in files if file.endswith(".exe")]
+                    dates[name + ": client.exe's time stamp"] = pe_time_stamp(executable)
+        wanted = int(os.environ.get("SOURCE_DATE_EPOCH") or statistics.mode(dates.values()))
+        self.assertEqual({entry: time for entry, time in dates.items() if time != wanted}, {}, "not dated %d" % wanted)
+
+    @unittest.skipUnless(os.path.isdir(os.path.join(SOURCE, ".git")), "the source is no git repository")
+    def test_where_the_date_comes_from(self):
+        env = {name: value for name, value in os.environ.items() if name != "SOURCE_DATE_EPOCH"}
+        for kind, source_date_epoch, wanted in DATE_SOURCES:
+            with self.subTest(kind, SOURCE_DATE_EPOCH=source_date_epoch), tempfile.TemporaryDirectory() as folder:
+                date, warnings = date_of_build(source_as(kind, folder), dict(env, SOURCE_DATE_EPOCH=source_date_epoch)
+                                               if source_date_epoch else env)
+                self.assertEqual(date, wanted)
+                self.assertEqual("dates in the build are the current time" in warnings, wanted is None)
 
     def check_static_pie(self, program):
         """Position-independent, no loader, RELRO with immediate binding, and

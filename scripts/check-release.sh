@@ -8,7 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 lintian --fail-on error,warning dist/*.deb
-echo "referees: lintian passes $(echo dist/*.deb)"
+echo "check-release: lintian passes $(echo dist/*.deb)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
