@@ -19,6 +19,14 @@ packages_for() {
     esac
 }
 
+# Other versions of the lint tools, where the system offers them: lint.sh
+# runs each, so that its verdict is known not to depend on the version.
+optional_for() {
+    case "$1" in
+        checks) echo "clang-tidy-16 clang-tidy-19 clang-format-16 clang-format-19" ;;
+    esac
+}
+
 [ $# -gt 0 ] || set -- all
 [ "$1" = all ] && set -- linux windows arm64 checks bench
 
@@ -35,14 +43,23 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 missing=
+optional=
 for group in "$@"; do
     for pair in $(packages_for "$group"); do
         command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
     done
+    for package in $(optional_for "$group"); do
+        command -v "$package" >/dev/null 2>&1 || optional="$optional $package"
+    done
 done
+if [ -n "$missing$optional" ]; then
+    $sudo apt-get update -qq
+    for package in $optional; do
+        if apt-cache show "$package" >/dev/null 2>&1; then missing="$missing $package"; fi
+    done
+fi
 if [ -n "$missing" ]; then
     echo "setup.sh: installing$missing"
-    $sudo apt-get update -qq
     # shellcheck disable=SC2086 # one word a package
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 fi

@@ -147,6 +147,19 @@ def date_of_build(source, env):
     return date and date.group(1), configured.stderr
 
 
+def readme_tables(section):
+    """The tables in the README's SECTION: lists of rows, each a list of cells."""
+    with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as readme:
+        text = readme.read().split("\n## " + section + "\n", 1)[1].split("\n## ", 1)[0]
+    tables = [block.splitlines()[2:] for block in re.findall(r"(?m)(?:^\|.*\n)+", text)]
+    return [[[cell.strip() for cell in row.strip("|").split("|")] for row in table] for table in tables]
+
+
+def manual():
+    with open(os.path.join(SOURCE, "client.1"), encoding="utf-8") as page:
+        return page.read()
+
+
 def git(folder, *args, time=COMMIT_TIME):
     env = dict(os.environ, GIT_AUTHOR_DATE="@%s +0000" % time, GIT_COMMITTER_DATE="@%s +0000" % time)
     return subprocess.run(["git", "-C", folder, "-c", "user.name=client", "-c", "user.email=client@example.org"]
@@ -191,6 +204,20 @@ class PackageTest(unittest.TestCase):
         check = subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=DIST,
                                capture_output=True, text=True, check=False)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+    def test_readme_agrees(self):
+        # The README names the files of a release, and repeats what the
+        # manual page says each outcome prints and which codes are usual.
+        (downloads,) = readme_tables("Download")
+        self.assertEqual(sorted(row[0] for row in downloads),
+                         sorted(["`%s`" % row[1].replace(VERSION, "<version>") for row in PACKAGES] + ["`SHA256SUMS`"]))
+        outcomes, codes = readme_tables("Output and exit status")
+        page = manual()
+        lines = re.findall(r"^\.(?:It Li|Dl) (.+)$", page, re.MULTILINE)
+        self.assertEqual(sorted(re.sub(r'^"?(.*?)(\\&")? Ar (\w+)$', r"\1 <\3>", line) for line in lines),
+                         sorted(message for row in outcomes for message in re.findall(r"`([^`]+)`", row[1])))
+        self.assertEqual(re.findall(r"^\.It (?!Em)(.+) Ta (\d+) Ta (\d+)$", page, re.MULTILINE),
+                         [tuple(row) for row in codes])
 
     def test_packages(self):
         for _, name, root, program, runner, beside, static_pie in PACKAGES:

@@ -11,7 +11,6 @@ import contextlib
 import errno
 import functools
 import os
-import random
 import select
 import socket
 import struct
@@ -22,13 +21,13 @@ import threading
 import time
 import unittest
 
-PORT = 5050
+from loopback import PORT, own_loopback_socket
+
 LABEL = b"recv() data from server: "
 USAGE = b"Usage: client [server IP address]\n"
 FAILURE = 255  # main returns -1; the parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
-BIND_TRIES = 100  # loopback addresses tried for a free port 5050
 
 
 def _split_arguments(args):
@@ -62,12 +61,12 @@ def warm_up_wine():
     """Makes the Wine prefix if there is none, then starts a persistent
     wineserver and Wine's services with their streams detached: a wineserver
     or service started by a captured run holds the test's pipes open, and the
-    capture hangs until it exits.  Suites that start side by side take turns,
-    so that only the first makes the prefix."""
+    capture hangs until it exits.  Suites that start side by side do this one
+    at a time, so that only the first makes the prefix."""
     os.environ["WINEDEBUG"] = "-all"
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
-    with turn("wine"):
+    with one_at_a_time("wine"):
         if not os.path.exists(os.path.join(prefix, "system.reg")):
             # Making a prefix takes a while and ends by stopping the
             # wineserver: wait for that before starting the one that stays.
@@ -78,9 +77,9 @@ def warm_up_wine():
 
 
 @contextlib.contextmanager
-def turn(name):
-    """Holds the lock NAME, which suites running side by side take in turns
-    (POSIX only, as are Wine and a loopback with one address)."""
+def one_at_a_time(name):
+    """Holds the lock NAME, which suites running side by side take one at a
+    time (POSIX only, as are Wine and a loopback with one address)."""
     import fcntl
     with open(os.path.join(tempfile.gettempdir(), "client-test-%s.lock" % name), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -186,46 +185,26 @@ def reset(conn):
     conn.close()
 
 
-def own_loopback_socket():
-    """A TCP socket bound to port 5050 on a loopback address of its own, or
-    None where the system has no loopback address but 127.0.0.1."""
-    rng = random.SystemRandom()
-    for _ in range(BIND_TRIES):
-        address = "127.%d.%d.%d" % (rng.randint(1, 254), rng.randint(0, 255), rng.randint(1, 254))
-        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        try:
-            sock.bind((address, PORT))
-            return sock
-        except OSError as error:
-            sock.close()
-            if error.errno == errno.EADDRNOTAVAIL:
-                return None
-            if error.errno != errno.EADDRINUSE:
-                raise
-    raise AssertionError("port %d was taken on %d loopback addresses in a row: does something hold it on"
-                         " the wildcard address?" % (PORT, BIND_TRIES))
-
-
 @contextlib.contextmanager
 def loopback_socket():
-    """A TCP socket bound to port 5050 on a loopback address of its own, so
-    that cases run side by side. macOS has only 127.0.0.1: there the cases
-    take turns at it, across all the suites that run at once."""
+    """A TCP socket bound to PORT on a loopback address of its own, so that
+    cases run side by side. macOS has only 127.0.0.1: there the cases use it
+    one at a time, across all the suites that run at once."""
     sock = own_loopback_socket()
     if sock is not None:
         with sock:
             yield sock
         return
-    with turn("127.0.0.1-%d" % PORT):
+    with one_at_a_time("127.0.0.1-%d" % PORT):
         with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
-            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # the last turn's TIME_WAIT
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # the last user's TIME_WAIT
             sock.bind(("127.0.0.1", PORT))
             yield sock
 
 
 @contextlib.contextmanager
 def nothing_listening():
-    """An address where port 5050 is bound but not listening: connections
+    """An address where PORT is bound but not listening: connections
     are refused, and no other test can take it meanwhile."""
     with loopback_socket() as sock:
         yield sock.getsockname()[0]

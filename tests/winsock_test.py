@@ -1,17 +1,17 @@
-"""Every road of client.exe through the socket library, under Wine, with a
-stand-in ws2_32.dll (tests/ws2_32/) beside a copy of the program: it fails
-the call it is told to with the code it is told, and records every call.
-CLIENT_TEST_WS2_32 names the built stand-in."""
+"""Every outcome of each call that client.exe makes to the socket library,
+under Wine, with a stand-in ws2_32.dll (tests/ws2_32/) beside a copy of the
+program: it fails the call it is told to with the code it is told, and
+records every call.  CLIENT_TEST_WS2_32 names the built stand-in."""
 
 import os
 import shutil
 import tempfile
 
 import support
-from support import FAILURE, USAGE, output, reply
+from support import FAILURE, PORT, USAGE, output, reply
 
 FULL = "".join(chr(33 + number % 94) for number in range(1024))  # printable, no zero byte
-ROAD = "WSAStartup htons inet_addr socket connect recv"
+CALLS_TO_RECV = "WSAStartup htons inet_addr socket connect recv"
 
 CASES = [
     # name            address given  failing call        reply                 expected stdout
@@ -25,13 +25,13 @@ CASES = [
     ("connect fails", True,  "connect 10060",    "",                   output(b"connect() Failed: 10060\n"),
                       FAILURE, "WSAStartup htons inet_addr socket connect WSAGetLastError closesocket WSACleanup"),
     ("recv fails",    True,  "recv 10053",       "",                   output(b"recv() Failed: 10053\n"),
-                      FAILURE, ROAD + " WSAGetLastError closesocket WSACleanup"),
+                      FAILURE, CALLS_TO_RECV + " WSAGetLastError closesocket WSACleanup"),
     ("orderly close", True,  None,               "",                   b"",
-                      FAILURE, ROAD + " closesocket WSACleanup"),
+                      FAILURE, CALLS_TO_RECV + " closesocket WSACleanup"),
     ("reply",         True,  None,               "hello",              reply(b"hello"),
-                      0,       ROAD + " closesocket WSACleanup"),
+                      0,       CALLS_TO_RECV + " closesocket WSACleanup"),
     ("1024 bytes",    True,  None,               FULL + "never read",  reply(FULL.encode()),
-                      0,       ROAD + " closesocket WSACleanup"),
+                      0,       CALLS_TO_RECV + " closesocket WSACleanup"),
 ]
 
 
@@ -45,14 +45,14 @@ class WinsockTest(support.ClientTestCase):
         shutil.copy(stand_in, os.path.join(self.folder, "ws2_32.dll"))
         self.program = shutil.copy(support.COMMAND[-1], self.folder)
 
-    def test_every_road(self):
+    def test_every_outcome(self):
         with support.nothing_listening() as address:  # if the real library were used
             lines = {
                 "WSAStartup": "WSAStartup 0x0202",
-                "htons": "htons 5050",
+                "htons": "htons %d" % PORT,
                 "inet_addr": "inet_addr " + address,
                 "socket": "socket 2 1 0",
-                "connect": "connect 7 2 %s:5050 16" % address,
+                "connect": "connect 7 2 %s:%d 16" % (address, PORT),
                 "recv": "recv 7 1024 0",
                 "closesocket": "closesocket 7",
             }
