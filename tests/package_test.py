@@ -162,8 +162,9 @@ def manual():
 
 def git(folder, *args, time=COMMIT_TIME):
     env = dict(os.environ, GIT_AUTHOR_DATE="@%s +0000" % time, GIT_COMMITTER_DATE="@%s +0000" % time)
-    return subprocess.run(["git", "-C", folder, "-c", "user.name=client", "-c", "user.email=client@example.org"]
-                          + list(args), env=env, capture_output=True, check=True).stdout
+    settings = ["-c", "user.name=client", "-c", "user.email=client@example.org", "-c", "commit.gpgsign=false"]
+    return subprocess.run(["git", "-C", folder] + settings + list(args), env=env, capture_output=True,
+                          check=True).stdout
 
 
 def source_as(kind, folder):

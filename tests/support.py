@@ -12,6 +12,7 @@ import errno
 import functools
 import os
 import select
+import shutil
 import socket
 import struct
 import subprocess
@@ -39,7 +40,23 @@ def _split_arguments(args):
     return args[:split], args[split + 1:]
 
 
+def _fixed_address_layout(command):
+    """COMMAND, which runs Wine, with the same address layout at every start.
+    Wine maps its shared user data at a fixed address, and Debian's Wine has
+    no preloader to reserve it before anything else is mapped: with address
+    randomization, now and then something already lies there, and Wine ends
+    at once with status 1 ("failed to map the shared user data").  setarch -R
+    turns the randomization off for Wine, where the system lets it."""
+    if not shutil.which("setarch"):
+        return command
+    probe = subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL, check=False)
+    return ["setarch", "-R"] + command if probe.returncode == 0 else command
+
+
 OPTIONS, COMMAND = _split_arguments(sys.argv[1:])
+WINE = os.path.basename(COMMAND[0]).startswith("wine")
+if WINE:
+    COMMAND = _fixed_address_layout(COMMAND)
 WINDOWS = COMMAND[-1].lower().endswith(".exe")
 
 # Winsock's codes for the errno values the suite expects (on Windows itself,
@@ -52,7 +69,7 @@ WINSOCK_CODES = {
 
 
 def main():
-    if os.path.basename(COMMAND[0]).startswith("wine"):
+    if WINE:
         warm_up_wine()
     unittest.main(argv=[sys.argv[0]] + OPTIONS)
 
@@ -70,7 +87,7 @@ def warm_up_wine():
         if not os.path.exists(os.path.join(prefix, "system.reg")):
             # Making a prefix takes a while and ends by stopping the
             # wineserver: wait for that before starting the one that stays.
-            subprocess.run([COMMAND[0], "wineboot", "--init"], **quiet, timeout=600)
+            subprocess.run(COMMAND[:-1] + ["wineboot", "--init"], **quiet, timeout=600)
             subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
         subprocess.run(["wineserver", "--persistent"], **quiet)
         subprocess.run(COMMAND, **quiet, timeout=300)
