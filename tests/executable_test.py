@@ -108,8 +108,9 @@ class ExecutableTest(unittest.TestCase):
                     self.assertEqual(got, {
                         "file version": version + ".0",
                         "product version": version + ".0",
-                        # Explorer shows the strings of the block that Translation names.
-                        "translations": got["string blocks"],
+                        # Explorer shows the strings of the block that Translation names:
+                        # US English, Unicode (code page 1200), in both.
+                        "translations": ["040904B0"],
                         "string blocks": ["040904B0"],
                         "manifest version": version + ".0",
                     })
