@@ -7,7 +7,6 @@ set(toolchain_prefix x86_64-w64-mingw32)
 find_program(CMAKE_CXX_COMPILER NAMES ${toolchain_prefix}-g++-posix ${toolchain_prefix}-g++ REQUIRED)
 find_program(CMAKE_C_COMPILER NAMES ${toolchain_prefix}-gcc-posix ${toolchain_prefix}-gcc)
 find_program(CMAKE_RC_COMPILER NAMES ${toolchain_prefix}-windres)
-find_program(CMAKE_OBJDUMP NAMES ${toolchain_prefix}-objdump)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${toolchain_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -13,10 +13,16 @@ include(GNUInstallDirs)
 
 # The manual page and the Debian changelog name the version too.
 file(STRINGS client.1 manual_os REGEX "^\\.Os ")
+string(REGEX REPLACE "^\\.Os client " "" manual_version "${manual_os}")
 file(STRINGS packaging/debian/changelog changelog_entries REGEX "^client \\(")
 list(GET changelog_entries 0 newest_entry)
-if(NOT manual_os STREQUAL ".Os client ${PROJECT_VERSION}" OR NOT newest_entry MATCHES "^client \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "client.1's .Os and the newest entry of packaging/debian/changelog must name version ${PROJECT_VERSION}")
+string(REGEX REPLACE "^client \\(([^)]*)\\).*" "\\1" changelog_version "${newest_entry}")
+if(NOT manual_version STREQUAL PROJECT_VERSION OR NOT changelog_version STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "The files that name the version disagree:\n"
+    "  CMakeLists.txt, project(): ${PROJECT_VERSION}\n"
+    "  client.1, .Os: ${manual_version}\n"
+    "  packaging/debian/changelog, the newest entry: ${changelog_version}\n"
+    "A new version goes in all three (HACKING.md, \"Checklist: a new version\").")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS client.1 packaging/debian/changelog)
 
@@ -46,7 +52,9 @@ else()
       message(FATAL_ERROR "CLIENT_STATIC: no GNU C library found (${preprocessed})")
     endif()
     set(glibc_version ${CMAKE_MATCH_1}.${CMAKE_MATCH_2})
-    # Where the distribution's own source is, if dpkg knows the library.
+    # Where the distribution's own source is, if dpkg knows the library: its
+    # glibc source package, or, for a cross toolchain's library, the glibc
+    # source package that the toolchain's package was built with.
     set(glibc_distribution_source "")
     find_program(DPKG_QUERY dpkg-query)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -54,10 +62,18 @@ else()
       file(REAL_PATH "${libc}" libc)
       execute_process(COMMAND ${DPKG_QUERY} --search ${libc} OUTPUT_VARIABLE owner ERROR_QUIET)
       if(owner MATCHES "^([^:]+(:[^:]+)?): ")
-        execute_process(COMMAND ${DPKG_QUERY} --show "--showformat=\${source:Package} \${source:Version}" ${CMAKE_MATCH_1}
-          OUTPUT_VARIABLE source_package ERROR_QUIET)
+        execute_process(COMMAND ${DPKG_QUERY} --show
+          "--showformat=\${source:Package} \${source:Version}\n\${Built-Using}" ${CMAKE_MATCH_1}
+          OUTPUT_VARIABLE source_packages ERROR_QUIET)
+        if(source_packages MATCHES "^(glibc [^\n]+)")
+          set(glibc_source_package "${CMAKE_MATCH_1}")
+        elseif(source_packages MATCHES "^([^\n]+)\n(.*, )?glibc \\(= ([^)]+)\\)")
+          set(glibc_source_package "glibc ${CMAKE_MATCH_3},\nthrough ${CMAKE_MATCH_1}")
+        else()
+          message(FATAL_ERROR "CLIENT_STATIC: dpkg names no glibc source package for ${libc}: ${source_packages}")
+        endif()
         set(glibc_distribution_source
-          "\nThe build used the library as patched and built by the distribution,\nfrom its source package ${source_package}.\n")
+          "\nThe build used the library as patched and built by the distribution,\nfrom its source package ${glibc_source_package}.\n")
       endif()
     endif()
     configure_file(packaging/glibc-notice.in NOTICE @ONLY)

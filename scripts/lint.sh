@@ -8,26 +8,32 @@ cd "$(dirname "$0")/.."
 
 # Each version of the tool $1 on the PATH ($1 itself, $1-14, $1-19, ...), once
 # each: machines have different ones, and the verdict must not depend on it.
+# Fails if there is none.
 versions_of() {
-    IFS=:
-    for dir in $PATH; do
-        for tool in "$dir/$1" "$dir/$1"-[0-9]*; do
-            [ -x "$tool" ] && printf '%s %s\n' "$(readlink -f "$tool")" "$tool"
-        done
-    done | sort -u -k1,1 | cut -d' ' -f2
-    unset IFS
+    found=$(
+        IFS=:
+        for dir in $PATH; do
+            for tool in "$dir/$1" "$dir/$1"-[0-9]*; do
+                [ -x "$tool" ] && printf '%s %s\n' "$(readlink -f "$tool")" "$tool"
+            done
+        done | sort -u -k1,1 | cut -d' ' -f2
+    )
+    [ -n "$found" ] || { echo "lint: no $1 on the PATH (scripts/setup.sh checks installs it)" >&2; return 1; }
+    echo "$found"
 }
 
 set -- src/client.cpp src/platform_sockets.h
 
 cmake --preset default >/dev/null   # compile_commands.json for clang-tidy and cppcheck
 
-for tool in $(versions_of clang-format); do
-    echo "lint: $tool"
+clang_formats=$(versions_of clang-format)
+clang_tidies=$(versions_of clang-tidy)
+for tool in $clang_formats; do
+    echo "lint: $tool: $("$tool" --version)"
     "$tool" --dry-run --Werror "$@" tests/ws2_32/ws2_32.c
 done
-for tool in $(versions_of clang-tidy); do
-    echo "lint: $tool"
+for tool in $clang_tidies; do
+    echo "lint: $tool: $("$tool" --version | grep -i version | head -n 1)"
     "$tool" --quiet -p build/default src/client.cpp
 done
 cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \

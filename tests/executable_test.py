@@ -1,7 +1,9 @@
-"""client.exe runs on a bare Windows machine (it imports only system DLLs),
-stays small, and shows Windows the project's version and its own name.  A
-scratch build of a version whose parts all differ proves each part's place.
-Usage: executable_test.py OBJDUMP CLIENT_EXE VERSION CMAKE GENERATOR SOURCE_DIR TOOLCHAIN_FILE"""
+"""client.exe is a 64-bit Windows program that runs on a bare Windows
+machine (it imports only system DLLs), keeps Windows' defences against
+exploits (ASLR, with high entropy, and DEP), stays small, and shows Windows
+the project's version and its own name.  A scratch build of a version whose
+parts all differ proves each part's place.
+Usage: executable_test.py CLIENT_EXE VERSION SOURCE_DIR -- CMAKE CONFIGURE_OPTIONS..."""
 
 import os
 import re
@@ -12,17 +14,48 @@ import sys
 import tempfile
 import unittest
 
+import verdict
+
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ws2_32.dll"}
 UCRT = re.compile(r"(ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll")
 SIZE_LIMIT = 300 * 1024
 SCRATCH_VERSION = "1.2.3"
+AMD64 = 0x8664
+PE32_PLUS = 0x20B  # the optional header of a 64-bit program
+DEFENCES = {"HIGH_ENTROPY_VA": 0x0020, "DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100}
 
-OBJDUMP, EXECUTABLE, VERSION, CMAKE, GENERATOR, SOURCE_DIR, TOOLCHAIN_FILE = sys.argv[1:8]
+EXECUTABLE, VERSION, SOURCE_DIR, _, *CONFIGURE = sys.argv[1:]
 
 
-def imported_dlls(executable):
-    headers = subprocess.run([OBJDUMP, "-p", executable], capture_output=True, text=True, check=True).stdout
-    return {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
+def pe_headers(executable):
+    """What the headers of the PE file EXECUTABLE say: its machine, the kind
+    of its optional header, its DllCharacteristics and the DLLs it imports."""
+    with open(executable, "rb") as program:
+        content = program.read()
+    (header,) = struct.unpack_from("<I", content, 0x3C)
+    assert content[header:header + 4] == b"PE\0\0", "no PE file"
+    machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", content, header + 4)
+    optional = header + 24
+    (magic,) = struct.unpack_from("<H", content, optional)
+    (characteristics,) = struct.unpack_from("<H", content, optional + 70)
+    # The import table's entry among the data directories.
+    (import_table,) = struct.unpack_from("<I", content, optional + (120 if magic == PE32_PLUS else 104))
+
+    def file_offset(address):
+        for number in range(sections):
+            _, size, start, raw_size, raw_start = struct.unpack_from("<8sIIII", content,
+                                                                     optional + optional_size + 40 * number)
+            if start <= address < start + max(size, raw_size):
+                return address - start + raw_start
+        raise AssertionError("address %#x is in no section" % address)
+
+    dlls, descriptor = set(), file_offset(import_table)
+    while name := struct.unpack_from("<I", content, descriptor + 12)[0]:  # 20 bytes each, the last all zero
+        start = file_offset(name)
+        dlls.add(content[start:content.index(b"\0", start)].decode().lower())
+        descriptor += 20
+    return {"machine": machine, "optional header": magic,
+            "defences": {name for name, flag in DEFENCES.items() if characteristics & flag}, "imports": dlls}
 
 
 def version_block(content, offset):
@@ -86,17 +119,22 @@ def scratch_build(folder, version):
             file.write(text)
     build = os.path.join(folder, "build")
     quiet = dict(stdout=subprocess.DEVNULL, check=True)
-    subprocess.run([CMAKE, "-S", tree, "-B", build, "-G", GENERATOR, "-DCMAKE_TOOLCHAIN_FILE=" + TOOLCHAIN_FILE,
-                    "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"], **quiet)
-    subprocess.run([CMAKE, "--build", build, "--target", "client"], **quiet)
-    return os.path.join(build, "client.exe")
+    subprocess.run(CONFIGURE + ["-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"], **quiet)
+    subprocess.run([CONFIGURE[0], "--build", build, "--config", "Release", "--target", "client"], **quiet)
+    # Visual Studio's generator builds into a folder of the configuration's name.
+    (executable,) = [path for path in [os.path.join(build, "client.exe"), os.path.join(build, "Release", "client.exe")]
+                     if os.path.exists(path)]
+    return executable
 
 
 class ExecutableTest(unittest.TestCase):
     def test_runs_on_bare_windows(self):
-        dlls = imported_dlls(EXECUTABLE)
-        self.assertIn("ws2_32.dll", dlls)
-        self.assertEqual({dll for dll in dlls if dll not in SYSTEM_DLLS and not UCRT.fullmatch(dll)}, set())
+        headers = pe_headers(EXECUTABLE)
+        self.assertEqual((headers["machine"], headers["optional header"]), (AMD64, PE32_PLUS))
+        self.assertEqual(headers["defences"], set(DEFENCES))
+        self.assertIn("ws2_32.dll", headers["imports"])
+        self.assertEqual({dll for dll in headers["imports"] if dll not in SYSTEM_DLLS and not UCRT.fullmatch(dll)},
+                         set())
         self.assertLessEqual(os.path.getsize(EXECUTABLE), SIZE_LIMIT)
 
     def test_properties(self):
@@ -119,7 +157,9 @@ class ExecutableTest(unittest.TestCase):
                                      {"FileVersion": version, "ProductVersion": version,
                                       "ProductName": "client", "OriginalFilename": "client.exe"})
                     self.assertIn("MIT", strings.get("LegalCopyright", ""))
+                    # Explorer and Task Manager name the program by it.
+                    self.assertRegex(strings.get("FileDescription", ""), r"\w")
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    verdict.main(sys.argv[:1])

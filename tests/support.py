@@ -5,6 +5,8 @@ Every test file runs as
     python3 tests/NAME_test.py [unittest options] -- COMMAND...
 where COMMAND is the program, with any wrapper in front of it (wine, qemu,
 valgrind).  A program whose name ends in .exe is held to Windows' rules.
+Imported without COMMAND, it gives the texts and codes that the suites
+expect, as POSIX prints them.
 """
 
 import contextlib
@@ -22,10 +24,15 @@ import threading
 import time
 import unittest
 
+import verdict
 from loopback import PORT, own_loopback_socket
 
+# What the program prints.
 LABEL = b"recv() data from server: "
 USAGE = b"Usage: client [server IP address]\n"
+NO_SOCKET_LIBRARY = b"Failed to load Winsock.\n"
+FAILED = "%s() Failed: %s\n"  # a socket call's name, its error code
+SOCKET_CALLS = ("socket", "connect", "recv")
 FAILURE = 255  # main returns -1; the parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
@@ -35,7 +42,7 @@ def _split_arguments(args):
     """(the suite's own options, the command under test); the expectation
     tables read the platform at import, so this runs first."""
     if "--" not in args:
-        sys.exit("usage: %s [unittest options] -- COMMAND..." % sys.argv[0])
+        return args, []
     split = args.index("--")
     return args[:split], args[split + 1:]
 
@@ -54,24 +61,28 @@ def _fixed_address_layout(command):
 
 
 OPTIONS, COMMAND = _split_arguments(sys.argv[1:])
-WINE = os.path.basename(COMMAND[0]).startswith("wine")
+WINE = bool(COMMAND) and os.path.basename(COMMAND[0]).startswith("wine")
 if WINE:
     COMMAND = _fixed_address_layout(COMMAND)
-WINDOWS = COMMAND[-1].lower().endswith(".exe")
+WINDOWS = bool(COMMAND) and COMMAND[-1].lower().endswith(".exe")
 
-# Winsock's codes for the errno values the suite expects (on Windows itself,
-# Python's errno values are Winsock's already).
+# Winsock's codes for the errno values the suites expect (on Windows itself,
+# Python's errno values for sockets are Winsock's already).
 WINSOCK_CODES = {
     errno.ECONNREFUSED: 10061,
     errno.ENETUNREACH: 10051,
     errno.ECONNRESET: 10054,
+    errno.ETIMEDOUT: 10060,
+    errno.EMFILE: 10024,
 }
 
 
 def main():
+    if not COMMAND:
+        sys.exit("usage: %s [unittest options] -- COMMAND..." % sys.argv[0])
     if WINE:
         warm_up_wine()
-    unittest.main(argv=[sys.argv[0]] + OPTIONS)
+    verdict.main([sys.argv[0]] + OPTIONS)
 
 
 def warm_up_wine():
@@ -114,10 +125,11 @@ def reply(data):
 
 
 def failed(call, code):
-    """The line for a failed socket call with errno CODE."""
+    """The line for a failed socket CALL with errno CODE."""
+    assert call in SOCKET_CALLS, call
     if WINDOWS:
         code = WINSOCK_CODES.get(code, code)
-    return output(b"%s() Failed: %d\n" % (call.encode(), code))
+    return output((FAILED % (call, code)).encode())
 
 
 @functools.lru_cache(maxsize=None)

@@ -8,7 +8,7 @@ import shutil
 import tempfile
 
 import support
-from support import FAILURE, PORT, USAGE, output, reply
+from support import FAILURE, NO_SOCKET_LIBRARY, PORT, USAGE, failed, output, reply
 
 FULL = "".join(chr(33 + number % 94) for number in range(1024))  # printable, no zero byte
 CALLS_TO_RECV = "WSAStartup htons inet_addr socket connect recv"
@@ -18,13 +18,13 @@ CASES = [
     #                 status   calls after the stand-in is loaded, in order
     ("no argument",   False, None,               "",                   output(USAGE),
                       FAILURE, ""),
-    ("start fails",   True,  "WSAStartup 10091", "",                   output(b"Failed to load Winsock.\n"),
+    ("start fails",   True,  "WSAStartup 10091", "",                   output(NO_SOCKET_LIBRARY),
                       FAILURE, "WSAStartup"),
-    ("socket fails",  True,  "socket 10047",     "",                   output(b"socket() Failed: 10047\n"),
+    ("socket fails",  True,  "socket 10047",     "",                   failed("socket", 10047),
                       FAILURE, "WSAStartup htons inet_addr socket WSAGetLastError WSACleanup"),
-    ("connect fails", True,  "connect 10060",    "",                   output(b"connect() Failed: 10060\n"),
+    ("connect fails", True,  "connect 10060",    "",                   failed("connect", 10060),
                       FAILURE, "WSAStartup htons inet_addr socket connect WSAGetLastError closesocket WSACleanup"),
-    ("recv fails",    True,  "recv 10053",       "",                   output(b"recv() Failed: 10053\n"),
+    ("recv fails",    True,  "recv 10053",       "",                   failed("recv", 10053),
                       FAILURE, CALLS_TO_RECV + " WSAGetLastError closesocket WSACleanup"),
     ("orderly close", True,  None,               "",                   b"",
                       FAILURE, CALLS_TO_RECV + " closesocket WSACleanup"),
