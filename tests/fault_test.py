@@ -40,6 +40,11 @@ def why_strace_cannot():
 NO_STRACE = why_strace_cannot()
 
 
+def endpoint(script):
+    """serve(SCRIPT), or, for None, an address where nothing accepts."""
+    return serve() if script is None else serve(script)
+
+
 def traced(args, strace_options, **run_options):
     """Runs the program under strace; returns its result and the trace.  The
     process alone is traced, not the threads it starts: qemu's helper thread
@@ -106,7 +111,7 @@ class FaultTest(support.ClientTestCase):
             ("recvfrom", "EIO", [send(b"lost"), hold], failed("recv", errno.EIO)),
         ]
         for syscall, error, script, stdout in cases:
-            with self.subTest(syscall), support.endpoint(script) as address:
+            with self.subTest(syscall), endpoint(script) as address:
                 if syscall == "fcntl" and LAUNCHER == "valgrind":
                     self.skipTest("valgrind: its own start-up needs fcntl")
                 got, trace = traced([address], ["-e", "trace=%s,%%file" % syscall,
@@ -142,7 +147,7 @@ class FaultTest(support.ClientTestCase):
             ("success", [send(b"x"), hold], os.devnull, 0),
         ]
         for name, script, path, status in cases:
-            with self.subTest(name), support.endpoint(script) as address, open(path, "wb") as stdout:
+            with self.subTest(name), endpoint(script) as address, open(path, "wb") as stdout:
                 (_, stderr, got_status), trace = traced([address], ["-e", "trace=socket,close"], stdout=stdout)
                 self.assertEqual((stderr, got_status), (b"", status))
                 made = SOCKET_MADE.search(trace)

@@ -11,7 +11,7 @@ import time
 import support
 from support import reply, send, serve
 
-CLIENTS = int(os.environ.get("CLIENT_TEST_CLIENTS", "20" if support.WINDOWS else "200"))
+CLIENTS = int(os.environ.get("CLIENT_TEST_CLIENTS", support.REPEATS))
 
 
 class LoadTest(support.ClientTestCase):
@@ -24,7 +24,7 @@ class LoadTest(support.ClientTestCase):
             if soft != resource.RLIM_INFINITY and soft < wanted:
                 resource.setrlimit(resource.RLIMIT_NOFILE, (min(wanted, hard), hard))
         replies = [b"reply %d of %d" % (number, CLIENTS) for number in range(CLIENTS)]
-        with serve(lambda number: [send(replies[number])], connections=CLIENTS) as address:
+        with serve(*[[send(data)] for data in replies]) as address:
             clients = [support.start([address]) for _ in range(CLIENTS)]
             deadline = time.monotonic() + support.RUN_LIMIT * 2
             results = [support.finish(client, timeout=max(1, deadline - time.monotonic())) for client in clients]

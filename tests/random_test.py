@@ -22,7 +22,7 @@ def random_reply(rng):
 class RandomTest(support.ClientTestCase):
     def test_random_replies(self):
         seed = int(os.environ.get("CLIENT_TEST_SEED", "20261208"))
-        rounds = int(os.environ.get("CLIENT_TEST_ROUNDS", "20" if support.WINDOWS else "200"))
+        rounds = int(os.environ.get("CLIENT_TEST_ROUNDS", support.REPEATS))
         rng = random.Random(seed)
         # A server a round, so that one round's failure leaves the others be.
         for number, data in enumerate([random_reply(rng) for _ in range(rounds)]):

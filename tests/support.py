@@ -36,6 +36,7 @@ SOCKET_CALLS = ("socket", "connect", "recv")
 FAILURE = 255  # main returns -1; the parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
+WINE_LINGER = 60  # seconds the wineserver stays after the last Wine process
 
 
 def _split_arguments(args):
@@ -65,6 +66,10 @@ WINE = bool(COMMAND) and os.path.basename(COMMAND[0]).startswith("wine")
 if WINE:
     COMMAND = _fixed_address_layout(COMMAND)
 WINDOWS = bool(COMMAND) and COMMAND[-1].lower().endswith(".exe")
+# Rounds of the random suite, clients at once of the load suite: fewer for
+# client.exe, whose every start costs a Windows process (and Wine's start-up).
+REPEATS_ELSEWHERE, REPEATS_WINDOWS = 200, 20
+REPEATS = REPEATS_WINDOWS if WINDOWS else REPEATS_ELSEWHERE
 
 # Winsock's codes for the errno values the suites expect (on Windows itself,
 # Python's errno values for sockets are Winsock's already).
@@ -86,11 +91,12 @@ def main():
 
 
 def warm_up_wine():
-    """Makes the Wine prefix if there is none, then starts a persistent
-    wineserver and Wine's services with their streams detached: a wineserver
-    or service started by a captured run holds the test's pipes open, and the
-    capture hangs until it exits.  Suites that start side by side do this one
-    at a time, so that only the first makes the prefix."""
+    """Makes the Wine prefix if there is none, then starts a wineserver and
+    Wine's services with their streams detached: one started by a captured
+    run holds the test's pipes open, and the capture hangs until it exits.
+    The wineserver stays between runs, and ends a minute after the last.
+    Suites that start side by side do this one at a time, so that only the
+    first makes the prefix."""
     os.environ["WINEDEBUG"] = "-all"
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
@@ -100,7 +106,7 @@ def warm_up_wine():
             # wineserver: wait for that before starting the one that stays.
             subprocess.run(COMMAND[:-1] + ["wineboot", "--init"], **quiet, timeout=600)
             subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
-        subprocess.run(["wineserver", "--persistent"], **quiet)
+        subprocess.run(["wineserver", "--persistent=%d" % WINE_LINGER], **quiet)
         subprocess.run(COMMAND, **quiet, timeout=300)
 
 
@@ -197,14 +203,14 @@ def pause(seconds):
 
 
 def hold(conn):
-    """Keeps the connection open until the client hangs up; returns what
-    the client sent meanwhile, which serve() requires to be nothing."""
+    """Keeps the connection open until the client hangs up; fails if the
+    client sent anything, as it never may."""
     conn.settimeout(HOLD_LIMIT)
-    received = b""
-    with contextlib.suppress(ConnectionError):
-        while data := conn.recv(4096):
-            received += data
-    return received
+    sent = b""
+    with contextlib.suppress(ConnectionError):  # a client that leaves data unread resets
+        sent = conn.recv(4096)
+    if sent:
+        raise AssertionError("the client sent %r" % sent)
 
 
 def reset(conn):
@@ -232,44 +238,36 @@ def loopback_socket():
 
 
 @contextlib.contextmanager
-def nothing_listening():
-    """An address where PORT is bound but not listening: connections
-    are refused, and no other test can take it meanwhile."""
-    with loopback_socket() as sock:
-        yield sock.getsockname()[0]
-
-
-@contextlib.contextmanager
-def serve(script, connections=1):
-    """Serves CONNECTIONS connections, each with SCRIPT (a list of steps, or a
-    function of the connection's number that returns one), then closes it.
-    Yields the address; on leaving, once the clients have ended, checks
-    that the server saw every connection and that the client sent nothing,
-    as it never may."""
+def serve(*scripts):
+    """A server that takes a connection for each of SCRIPTS (lists of steps),
+    in turn, runs the script on it and closes it; with no script it doesn't
+    listen, so that connections are refused.  Yields its address; on
+    leaving, once the clients have ended, fails unless every connection came
+    and every step succeeded."""
     errors = []
     clients_ended, clients_ending = socket.socketpair()
 
     def accept_all(listener):
         try:
-            for number in range(connections):
+            for number, script in enumerate(scripts):
                 # A client's connection is queued before its connect returns:
                 # once the clients have ended, one that isn't never will be.
                 ready, _, _ = select.select([listener, clients_ended], [], [], RUN_LIMIT)
                 if listener not in ready:
-                    errors.append("connection %d of %d never came" % (number + 1, connections))
+                    errors.append("connection %d of %d never came" % (number + 1, len(scripts)))
                     return
                 conn, _ = listener.accept()
                 with conn:
-                    steps = script(number) if callable(script) else script
-                    for step in steps:
-                        received = step(conn)
-                        if received:
-                            errors.append("the client sent %r" % received)
-        except OSError as error:  # reported by the test, not the thread
+                    for step in script:
+                        step(conn)
+        except Exception as error:  # reported by the test, not the thread
             errors.append(error)
 
     with loopback_socket() as listener, clients_ended, clients_ending:
-        listener.listen(max(connections, 16))
+        if not scripts:
+            yield listener.getsockname()[0]
+            return
+        listener.listen(max(len(scripts), 16))
         thread = threading.Thread(target=accept_all, args=(listener,), daemon=True)
         thread.start()
         try:
@@ -279,11 +277,6 @@ def serve(script, connections=1):
             thread.join(RUN_LIMIT)
     if thread.is_alive() or errors:
         raise AssertionError("server did not finish: %r" % errors)
-
-
-def endpoint(script):
-    """serve(SCRIPT), or, for None, an address with nothing listening."""
-    return nothing_listening() if script is None else serve(script)
 
 
 class ClientTestCase(unittest.TestCase):

@@ -1,7 +1,10 @@
-"""Runs the cases of a test file and gives its verdict: how many passed, were
-skipped and failed, counted by case (a subtest, or a test without any).  The
-verdict goes to stderr and, where CLIENT_TEST_TALLY names a file, on a line
-of its own at the end of that file, so that CI can add up every run.
+"""Runs the cases of a test file and gives its verdict, counted by case (a
+subtest, or a test without any): on stderr, and, where CLIENT_TEST_TALLY
+names a file, on a line of its own at the end of that file, so that CI can
+add up every run and compare it with what it expects:
+    [RUN ]SUITE: P passed[, N skipped for CAUSE]...[, F failed]
+RUN is CLIENT_TEST_RUN, where it is set; SUITE is the file's name without
+"_test.py".  No case here is meant to fail: an expected failure fails too.
 
 A skip's reason starts with its cause, before a colon: "strace: ...".  Where
 CLIENT_TEST_STRICT is set, as CI sets it, a skip counts as a failure unless
@@ -41,21 +44,21 @@ def main(argv):
                            testRunner=unittest.TextTestRunner(resultclass=CountingResult)).result
     expected = set(os.environ.get("CLIENT_TEST_EXPECTED_SKIPS", "").split(";")) - {""}
     strict = bool(os.environ.get("CLIENT_TEST_STRICT"))
-    allowed = collections.Counter()
-    failed = len(result.failures) + len(result.errors) + len(result.unexpectedSuccesses)
+    skipped = collections.Counter()
+    failed = sum(map(len, [result.failures, result.errors, result.expectedFailures, result.unexpectedSuccesses]))
     for case, reason in result.skipped:
         if strict and cause(reason) not in expected:
             print("FAIL: %s: skipped, where no skip for %r is expected: %s" % (case, cause(reason), reason),
                   file=sys.stderr)
             failed += 1
         else:
-            allowed[cause(reason)] += 1
+            skipped[cause(reason)] += 1
     if result.testsRun == 0:
         print("FAIL: no case ran", file=sys.stderr)
         failed += 1
-    line = "%d passed, %d skipped, %d failed: %s%s" % (
-        result.passed, sum(allowed.values()), failed, " ".join([os.path.basename(sys.argv[0])] + sys.argv[1:]),
-        "".join(" (skipped for %s: %d)" % item for item in sorted(allowed.items())))
+    suite = " ".join(filter(None, [os.environ.get("CLIENT_TEST_RUN"), os.path.basename(argv[0])[:-len("_test.py")]]))
+    counts = ["%d passed" % result.passed] + ["%d skipped for %s" % (n, why) for why, n in sorted(skipped.items())]
+    line = "%s: %s" % (suite, ", ".join(counts + ["%d failed" % failed] * bool(failed)))
     print(line, file=sys.stderr)
     if os.environ.get("CLIENT_TEST_TALLY"):
         with open(os.environ["CLIENT_TEST_TALLY"], "a") as tally:
