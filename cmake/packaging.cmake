@@ -130,6 +130,10 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "@CLIENT_SOURCE_DATE_EPOCH@" STREQ
 endif()
 ]] @ONLY)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_folders.cmake)
+# What writes the archives again (cmake/reproducible_packages.cmake).
+find_package(Python3 3.8 COMPONENTS Interpreter)
+set(CPACK_CLIENT_PYTHON "${Python3_EXECUTABLE}")
+set(CPACK_CLIENT_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/reproducible_packages.cmake)
 
 include(CPack)

@@ -3,10 +3,9 @@
 # whatever the umask.
 #
 # CMake 3.25's archive generators add files in the order in which the file
-# system lists them: each .tar.gz or .zip is written again from the same
-# files, in sorted order (files only: unpacking makes the folders).  Every
-# time in them, and none in the gzip header, is SOURCE_DATE_EPOCH's, where it
-# is set (CPackProjectConfig.cmake sets it); a zip file's local time is UTC.
+# system lists them, and no folders: cmake/write_archive.py writes each
+# .tar.gz or .zip again from the same folder, every folder and file in sorted
+# order, dated SOURCE_DATE_EPOCH (CPackProjectConfig.cmake sets it).
 #
 # Its .deb generator gives the members of the ar archive the modes that its
 # temporary files got from the umask: they are set to 100644, as dpkg-deb
@@ -27,23 +26,12 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
         INPUT_FILE ${CPACK_TOPLEVEL_DIRECTORY}/ar-mode.txt COMMAND_ERROR_IS_FATAL ANY)
       math(EXPR header "${header} + 60 + ${member_size} + ${member_size} % 2")
     endwhile()
-    continue()
-  elseif(package MATCHES "\\.tar\\.gz$")
-    set(format gnutar)
-    set(flags cfz)
-  elseif(package MATCHES "\\.zip$")
-    set(format zip)
-    set(flags cf)
-  else()
-    continue()
+  elseif(package MATCHES "\\.(tar\\.gz|zip)$")
+    if(NOT CPACK_CLIENT_PYTHON)
+      message(FATAL_ERROR "Writing ${package} needs Python 3, which configuring did not find")
+    endif()
+    execute_process(
+      COMMAND ${CPACK_CLIENT_PYTHON} ${CPACK_CLIENT_SOURCE_DIR}/cmake/write_archive.py ${package} ${CPACK_TEMPORARY_DIRECTORY}
+      COMMAND_ERROR_IS_FATAL ANY)
   endif()
-  file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${CPACK_TOPLEVEL_DIRECTORY} ${CPACK_TEMPORARY_DIRECTORY}/*)
-  list(SORT files)
-  string(REPLACE ";" "\n" list "${files}")
-  file(WRITE ${CPACK_TOPLEVEL_DIRECTORY}/files.txt "${list}\n")
-  file(REMOVE ${package})
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env TZ=UTC0
-            ${CMAKE_COMMAND} -E tar ${flags} ${package} --format=${format} --files-from=files.txt
-    WORKING_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()

@@ -1,0 +1,65 @@
+"""Writes a .tar.gz or .zip afresh from the folder that CPack staged it from,
+so that it is the same bytes whoever makes it, wherever, under any umask:
+an entry for every folder and file, in sorted order, with the modes staged
+(cmake/package_folders.cmake makes the folders rwxr-xr-x), owned by root,
+dated SOURCE_DATE_EPOCH where it is set (else each file's own time), a
+zip's times in UTC, and no name or time in the gzip header.
+    write_archive.py ARCHIVE TOP    (TOP: the folder that the archive holds)
+"""
+
+import gzip
+import os
+import stat
+import struct
+import sys
+import tarfile
+import time
+import zipfile
+
+
+def entries(top):
+    """(name, path) of TOP and every folder and file in it, sorted by name,
+    each named from TOP's own name on; a folder's name ends in "/"."""
+    found = [(os.path.basename(top) + "/", top)]
+    for path, folders, files in os.walk(top):
+        for name in folders + files:
+            full = os.path.join(path, name)
+            name = os.path.relpath(full, os.path.dirname(top)).replace(os.sep, "/")
+            found.append((name + "/" * os.path.isdir(full), full))
+    return sorted(found)
+
+
+def main(archive, top):
+    date = os.environ.get("SOURCE_DATE_EPOCH")
+    with open(archive, "wb") as out:
+        if archive.endswith(".zip"):
+            with zipfile.ZipFile(out, "w") as zipped:
+                for name, path in entries(top):
+                    status = os.stat(path)
+                    mtime = int(date or status.st_mtime)
+                    info = zipfile.ZipInfo(name, time.gmtime(mtime)[:6])
+                    info.create_system = 3  # Unix, whose modes follow
+                    info.external_attr = status.st_mode << 16 | (0x10 if name.endswith("/") else 0)  # MS-DOS folder
+                    info.extra = struct.pack("<HHBI", 0x5455, 5, 1, mtime)  # extended time stamp: the exact time
+                    data = b""
+                    if stat.S_ISREG(status.st_mode):
+                        info.compress_type = zipfile.ZIP_DEFLATED
+                        with open(path, "rb") as file:
+                            data = file.read()
+                    zipped.writestr(info, data)
+            return
+        with gzip.GzipFile(filename="", mode="wb", fileobj=out, mtime=0) as zipped, \
+                tarfile.open(fileobj=zipped, mode="w", format=tarfile.GNU_FORMAT) as tarred:
+            for name, path in entries(top):
+                info = tarred.gettarinfo(path, name.rstrip("/"))
+                info.mtime = int(date or info.mtime)
+                info.uid, info.gid, info.uname, info.gname = 0, 0, "root", "root"
+                if info.isfile():
+                    with open(path, "rb") as file:
+                        tarred.addfile(info, file)
+                else:
+                    tarred.addfile(info)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])
