@@ -1,8 +1,11 @@
-"""README.md and the manual page, client.1, say what the suites expect the
-program to print: the same messages, and the error codes of the same
-failures, in POSIX (Linux) and in Windows' numbers.  Linux only, where
+"""What users and packagers read says what the suites expect the program to
+print and return: README.md's and the manual page's (client.1) messages,
+exit statuses and error codes, in POSIX (Linux) and in Windows' numbers,
+and the output of their examples; the statuses that the .deb's description
+states; and the suites' sizes that HACKING.md gives.  Linux only, where
 Python's errno values are the numbers that the documents give."""
 
+import errno
 import os
 import re
 import sys
@@ -10,14 +13,30 @@ import unittest
 
 import support
 import verdict
+from support import FAILED, FAILURE, LABEL, WINSOCK_CODES, failed, reply
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # Each message as the documents write it: a placeholder where text varies.
-MESSAGES = sorted([support.LABEL.decode() + "<text>", support.USAGE.decode().rstrip("\n"),
+MESSAGES = sorted([LABEL.decode() + "<text>", support.USAGE.decode().rstrip("\n"),
                    support.NO_SOCKET_LIBRARY.decode().rstrip("\n")] +
-                  [(support.FAILED % (call, "<code>")).rstrip("\n") for call in support.SOCKET_CALLS])
-CODES = sorted((str(code), str(winsock)) for code, winsock in support.WINSOCK_CODES.items())
+                  [(FAILED % (call, "<code>")).rstrip("\n") for call in support.SOCKET_CALLS])
+CODES = sorted((str(code), str(winsock)) for code, winsock in WINSOCK_CODES.items())
+# main returns 0 or -1; a POSIX shell shows -1 as its low byte, FAILURE.
+SHOWN = {0: "0", FAILURE: str(FAILURE - 256)}
+
+# Every example that shows its output: the document, a piece of its command,
+# and the lines that the suites expect (the last one, where the example
+# echoes it, the exit status).
+EXAMPLES = [
+    ("README.md", "printf 'hello from the server' | nc", reply(b"hello from the server")),
+    ("README.md", 'client 127.0.0.1; echo "exit status $?"',
+     failed("connect", errno.ECONNREFUSED) + b"exit status %d\n" % FAILURE),
+    ("README.md", "bin\\client.exe 127.0.0.1",
+     (FAILED % ("connect", WINSOCK_CODES[errno.ECONNREFUSED])).encode() + b"exit status %s\n" % SHOWN[FAILURE].encode()),
+    ("client.1", "$ client 127.0.0.1\n", reply(b"hello from the server")),
+    ("client.1", "$ client 127.0.0.1; echo $?", failed("connect", errno.ECONNREFUSED) + b"%d\n" % FAILURE),
+]
 
 
 def read(name):
@@ -30,6 +49,22 @@ def readme_tables(section):
     text = read("README.md").split("\n## " + section + "\n", 1)[1].split("\n## ", 1)[0]
     tables = [block.splitlines()[2:] for block in re.findall(r"(?m)(?:^\|.*\n)+", text)]
     return [[[cell.strip() for cell in row.strip("|").split("|")] for row in table] for table in tables]
+
+
+def examples():
+    """{(document, command): output} for every example that shows its output:
+    in README.md, a block of commands followed at once by one of output; in
+    client.1, a literal display of "$ " commands, then their output."""
+    found = {}
+    blocks = list(re.finditer(r"```(\w*)\n(.*?)```", read("README.md"), re.DOTALL))
+    for command, shown in zip(blocks, blocks[1:]):
+        if command.group(1) and not shown.group(1) and not read("README.md")[command.end():shown.start()].strip():
+            found["README.md", command.group(2)] = shown.group(2).encode()
+    for display in re.findall(r"^\.Bd -literal.*?\n(.*?)^\.Ed$", read("client.1"), re.DOTALL | re.MULTILINE):
+        lines = display.splitlines(keepends=True)
+        found["client.1", "".join(line for line in lines if line.startswith("$ "))] = \
+            "".join(line for line in lines if not line.startswith("$ ")).encode()
+    return found
 
 
 class DocumentsTest(unittest.TestCase):
@@ -49,10 +84,33 @@ class DocumentsTest(unittest.TestCase):
         self.assertEqual(sorted(re.sub(r'^"?(.*?)(\\&")? Ar (\w+)$', r"\1 <\3>", line) for line in lines),
                          MESSAGES, "client.1")
 
+    def test_statuses(self):
+        # 0 where the reply is printed, -1 for every failure.
+        self.assertEqual([(output, status) for _, output, status in self.outcomes],
+                         [(output, SHOWN[0 if LABEL.decode() in output else FAILURE]) for _, output, _ in self.outcomes],
+                         "README.md")
+        description = re.search(r"CPACK_DEBIAN_PACKAGE_DESCRIPTION \[\[(.*?)\]\]", read("cmake/packaging.cmake"),
+                                re.DOTALL).group(1)
+        self.assertEqual(sorted(re.findall(r"\bexits\s+(\d+)", description)), sorted(["0", str(FAILURE)]),
+                         "the .deb's description")
+
+    def test_examples(self):
+        found = examples()
+        for document, command, output in EXAMPLES:
+            with self.subTest(document=document, command=command):
+                (key,) = [key for key in found if key[0] == document and command in key[1]]
+                self.assertEqual(found.pop(key), output)
+        self.assertEqual(found, {}, "examples that no row of EXAMPLES names")
+
     def test_codes(self):
         self.assertEqual(sorted((linux, windows) for _, linux, windows in self.codes), CODES, "README.md")
         self.assertEqual(re.findall(r"^\.It (?!Em)(.+) Ta (\d+) Ta (\d+)$", self.page, re.MULTILINE),
                          [tuple(row) for row in self.codes], "client.1 and README.md, row by row")
+
+    def test_suite_sizes(self):
+        sentence = r"(\d+) rounds and clients at once, (\d+) for `client.exe`".replace(" ", r"\s+")
+        self.assertEqual(re.findall(sentence, read("HACKING.md")),
+                         [(str(support.REPEATS_ELSEWHERE), str(support.REPEATS_WINDOWS))], "HACKING.md")
 
 
 if __name__ == "__main__":
