@@ -90,17 +90,6 @@ DATE_SOURCES = [
 ]
 
 
-def unpack(package, folder):
-    if package.suffix == ".zip":
-        with zipfile.ZipFile(package) as zipped:
-            zipped.extractall(folder)
-    elif package.suffix == ".deb":
-        subprocess.run(["dpkg-deb", "-x", package, folder], check=True)
-    else:
-        with tarfile.open(package) as tarred:
-            tarred.extractall(folder)
-
-
 def output_of(*command, **options):
     return subprocess.run(command, capture_output=True, text=True, check=True, **options).stdout
 
@@ -216,7 +205,10 @@ class PackageTest(unittest.TestCase):
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:
                 package, folder = DIST / name, Path(folder)
                 root = "usr" if package.suffix == ".deb" else re.sub(r"\.(tar\.gz|zip)$", "", name)
-                unpack(package, folder)
+                if package.suffix == ".deb":
+                    subprocess.run(["dpkg-deb", "-x", package, folder], check=True)
+                else:
+                    shutil.unpack_archive(package, folder)
                 self.assertEqual([path.name for path in folder.iterdir()], [root])
                 self.assertEqual({path.relative_to(folder / root).as_posix() for path in (folder / root).rglob("*")
                                   if not path.is_dir()}, {program} | beside)

@@ -39,15 +39,6 @@ HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
 WINE_LINGER = 60  # seconds the wineserver stays after the last Wine process
 
 
-def _split_arguments(args):
-    """(the suite's own options, the command under test); the expectation
-    tables read the platform at import, so this runs first."""
-    if "--" not in args:
-        return args, []
-    split = args.index("--")
-    return args[:split], args[split + 1:]
-
-
 def _fixed_address_layout(command):
     """COMMAND, which runs Wine, with the same address layout at every start.
     Wine maps its shared user data at a fixed address, and Debian's Wine has
@@ -61,7 +52,10 @@ def _fixed_address_layout(command):
     return ["setarch", "-R"] + command if probe.returncode == 0 else command
 
 
-OPTIONS, COMMAND = _split_arguments(sys.argv[1:])
+# The suite's own options, and the command under test: read at import, as
+# the expectation tables depend on the platform.
+_SPLIT = sys.argv.index("--") if "--" in sys.argv else len(sys.argv)
+OPTIONS, COMMAND = sys.argv[1:_SPLIT], sys.argv[_SPLIT + 1:]
 WINE = bool(COMMAND) and os.path.basename(COMMAND[0]).startswith("wine")
 if WINE:
     COMMAND = _fixed_address_layout(COMMAND)
