@@ -1,7 +1,8 @@
-# Two builds of one source must be byte-identical: whatever carries a date
-# takes SOURCE_DATE_EPOCH; else the time of the last commit, if this folder
-# is the top of its own git repository; else the time that `git archive`
-# wrote into cmake/source-date.
+# Sets CLIENT_SOURCE_DATE_EPOCH, the date of whatever the build makes.  Two
+# builds of one source must be byte-identical: whatever carries a date takes
+# SOURCE_DATE_EPOCH; else the time of the last commit, if this folder is the
+# top of its own git repository; else the time that `git archive` wrote into
+# cmake/source-date.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(CLIENT_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
   set(date_source "SOURCE_DATE_EPOCH")

@@ -29,36 +29,41 @@ def entries(top):
     return sorted(found)
 
 
+def write_zip(out, top, date):
+    with zipfile.ZipFile(out, "w") as zipped:
+        for name, path in entries(top):
+            status = os.stat(path)
+            mtime = int(date or status.st_mtime)
+            info = zipfile.ZipInfo(name, time.gmtime(mtime)[:6])
+            info.create_system = 3  # Unix, whose modes follow
+            info.external_attr = status.st_mode << 16 | (0x10 if name.endswith("/") else 0)  # MS-DOS's folder flag
+            info.extra = struct.pack("<HHBI", 0x5455, 5, 1, mtime)  # extended time stamp: the exact time
+            data = b""
+            if stat.S_ISREG(status.st_mode):
+                info.compress_type = zipfile.ZIP_DEFLATED
+                with open(path, "rb") as file:
+                    data = file.read()
+            zipped.writestr(info, data)
+
+
+def write_tar_gz(out, top, date):
+    with gzip.GzipFile(filename="", mode="wb", fileobj=out, mtime=0) as zipped, \
+            tarfile.open(fileobj=zipped, mode="w", format=tarfile.GNU_FORMAT) as tarred:
+        for name, path in entries(top):
+            info = tarred.gettarinfo(path, name.rstrip("/"))
+            info.mtime = int(date or info.mtime)
+            info.uid, info.gid, info.uname, info.gname = 0, 0, "root", "root"
+            if info.isfile():
+                with open(path, "rb") as file:
+                    tarred.addfile(info, file)
+            else:
+                tarred.addfile(info)
+
+
 def main(archive, top):
-    date = os.environ.get("SOURCE_DATE_EPOCH")
     with open(archive, "wb") as out:
-        if archive.endswith(".zip"):
-            with zipfile.ZipFile(out, "w") as zipped:
-                for name, path in entries(top):
-                    status = os.stat(path)
-                    mtime = int(date or status.st_mtime)
-                    info = zipfile.ZipInfo(name, time.gmtime(mtime)[:6])
-                    info.create_system = 3  # Unix, whose modes follow
-                    info.external_attr = status.st_mode << 16 | (0x10 if name.endswith("/") else 0)  # MS-DOS folder
-                    info.extra = struct.pack("<HHBI", 0x5455, 5, 1, mtime)  # extended time stamp: the exact time
-                    data = b""
-                    if stat.S_ISREG(status.st_mode):
-                        info.compress_type = zipfile.ZIP_DEFLATED
-                        with open(path, "rb") as file:
-                            data = file.read()
-                    zipped.writestr(info, data)
-            return
-        with gzip.GzipFile(filename="", mode="wb", fileobj=out, mtime=0) as zipped, \
-                tarfile.open(fileobj=zipped, mode="w", format=tarfile.GNU_FORMAT) as tarred:
-            for name, path in entries(top):
-                info = tarred.gettarinfo(path, name.rstrip("/"))
-                info.mtime = int(date or info.mtime)
-                info.uid, info.gid, info.uname, info.gname = 0, 0, "root", "root"
-                if info.isfile():
-                    with open(path, "rb") as file:
-                        tarred.addfile(info, file)
-                else:
-                    tarred.addfile(info)
+        write = write_zip if archive.endswith(".zip") else write_tar_gz
+        write(out, top, os.environ.get("SOURCE_DATE_EPOCH"))
 
 
 if __name__ == "__main__":
