@@ -55,10 +55,10 @@ def examples():
     """{(document, command): output} for every example that shows its output:
     in README.md, a block of commands followed at once by one of output; in
     client.1, a literal display of "$ " commands, then their output."""
-    found = {}
-    blocks = list(re.finditer(r"```(\w*)\n(.*?)```", read("README.md"), re.DOTALL))
+    found, readme = {}, read("README.md")
+    blocks = list(re.finditer(r"```(\w*)\n(.*?)```", readme, re.DOTALL))
     for command, shown in zip(blocks, blocks[1:]):
-        if command.group(1) and not shown.group(1) and not read("README.md")[command.end():shown.start()].strip():
+        if command.group(1) and not shown.group(1) and not readme[command.end():shown.start()].strip():
             found["README.md", command.group(2)] = shown.group(2).encode()
     for display in re.findall(r"^\.Bd -literal.*?\n(.*?)^\.Ed$", read("client.1"), re.DOTALL | re.MULTILINE):
         lines = display.splitlines(keepends=True)

@@ -147,10 +147,10 @@ class ExecutableTest(unittest.TestCase):
         self.assertLessEqual(os.path.getsize(EXECUTABLE), SIZE_LIMIT)
 
     def test_properties(self):
-        version, description = project(SOURCE_DIR)
+        project_version, description = project(SOURCE_DIR)
         with tempfile.TemporaryDirectory() as folder:
             scratch = scratch_build(folder, SCRATCH_VERSION, SOURCE_DIR, CONFIGURE)
-            for executable, version in [(EXECUTABLE, version), (scratch, SCRATCH_VERSION)]:
+            for executable, version in [(EXECUTABLE, project_version), (scratch, SCRATCH_VERSION)]:
                 with self.subTest(version):
                     got = properties(executable)
                     strings = got.pop("strings")
