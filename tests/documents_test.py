@@ -6,7 +6,7 @@ states; and the suites' sizes that HACKING.md gives.  Linux only, where
 Python's errno values are the numbers that the documents give."""
 
 import errno
-import os
+import pathlib
 import re
 import sys
 import unittest
@@ -15,7 +15,7 @@ import support
 import verdict
 from support import FAILED, FAILURE, LABEL, WINSOCK_CODES, failed, reply
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SOURCE = pathlib.Path(__file__).resolve().parent.parent
 
 # Each message as the documents write it: a placeholder where text varies.
 MESSAGES = sorted([LABEL.decode() + "<text>", support.USAGE.decode().rstrip("\n"),
@@ -40,8 +40,7 @@ EXAMPLES = [
 
 
 def read(name):
-    with open(os.path.join(SOURCE, name), encoding="utf-8") as document:
-        return document.read()
+    return (SOURCE / name).read_text(encoding="utf-8")
 
 
 def readme_tables(section):
@@ -85,10 +84,18 @@ class DocumentsTest(unittest.TestCase):
                          MESSAGES, "client.1")
 
     def test_statuses(self):
-        # 0 where the reply is printed, -1 for every failure.
-        self.assertEqual([(output, status) for _, output, status in self.outcomes],
-                         [(output, SHOWN[0 if LABEL.decode() in output else FAILURE]) for _, output, _ in self.outcomes],
-                         "README.md")
+        # 0 where the reply is printed, -1 for every failure; client.1's
+        # EXIT STATUS table the same, row for row, and no status given in
+        # its prose, where nothing would check it.
+        statuses = [(happens, status) for happens, _, status in self.outcomes]
+        self.assertEqual(statuses, [(happens, SHOWN[0 if LABEL.decode() in output else FAILURE])
+                                    for happens, output, _ in self.outcomes], "README.md")
+        self.assertEqual([(happens, status.replace("\\-", "-")) for status, happens in
+                          re.findall(r"^\.It (0|\\-1) Ta (.+)$", self.page, re.MULTILINE)], statuses, "client.1")
+        self.assertEqual(re.findall(r"(?i)\b(?:exits?|status)(?: is| still| of)* (\\?-?\d+)", " ".join(self.page.split())),
+                         [], "client.1's prose")
+        for name, text in [("README.md", read("README.md")), ("client.1", self.page)]:
+            self.assertEqual(re.findall(r"shows \\?-1 as (\d+)", text), [str(FAILURE)], name)
         description = re.search(r"CPACK_DEBIAN_PACKAGE_DESCRIPTION \[\[(.*?)\]\]", read("cmake/packaging.cmake"),
                                 re.DOTALL).group(1)
         self.assertEqual(sorted(re.findall(r"\bexits\s+(\d+)", description)), sorted(["0", str(FAILURE)]),
