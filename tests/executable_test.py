@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from pathlib import Path
 
 import verdict
 
@@ -34,8 +35,8 @@ REFUSED = {"FORCE_INTEGRITY": 0x0080, "APPCONTAINER": 0x1000, "WDM_DRIVER": 0x20
 
 def project(source):
     """The version and description that project() in SOURCE's CMakeLists.txt gives."""
-    with open(os.path.join(source, "CMakeLists.txt")) as cmake_lists:
-        return re.search(r'project\(client\s+VERSION (\S+)\s+DESCRIPTION "([^"]*)"', cmake_lists.read()).groups()
+    cmake_lists = Path(source, "CMakeLists.txt").read_text()
+    return re.search(r'project\(client\s+VERSION (\S+)\s+DESCRIPTION "([^"]*)"', cmake_lists).groups()
 
 
 def pe_headers(content):
@@ -89,8 +90,7 @@ def properties(executable):
     """What Windows shows of the file: the versions of VERSIONINFO's fixed
     part, its strings, the languages and code pages that its Translation
     names and those of its string blocks, and the manifest's version."""
-    with open(executable, "rb") as program:
-        content = program.read()
+    content = Path(executable).read_bytes()
     _, fixed, blocks = version_block(content, content.find("VS_VERSION_INFO\0".encode("utf-16-le")) - 6)
 
     def version(most, least):
@@ -121,12 +121,10 @@ def scratch_build(folder, version, source, configure):
             ("CMakeLists.txt", r"(project\(client\s+VERSION )\S+", r"\g<1>" + version),
             ("client.1", r"(?m)^(\.Os client )\S+$", r"\g<1>" + version),
             ("packaging/debian/changelog", r"^client \(\S+\)", "client (%s)" % version)]:
-        path = os.path.join(tree, name)
-        with open(path) as file:
-            text, count = re.subn(pattern, replacement, file.read(), count=1)
+        path = Path(tree, name)
+        text, count = re.subn(pattern, replacement, path.read_text(), count=1)
         assert count == 1, "no version in %s" % name
-        with open(path, "w") as file:
-            file.write(text)
+        path.write_text(text)
     build = os.path.join(folder, "build")
     quiet = dict(stdout=subprocess.DEVNULL, check=True)
     subprocess.run(configure + ["-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"], **quiet)
@@ -139,8 +137,7 @@ def scratch_build(folder, version, source, configure):
 
 class ExecutableTest(unittest.TestCase):
     def test_runs_on_bare_windows(self):
-        with open(EXECUTABLE, "rb") as program:
-            headers = pe_headers(program.read())
+        headers = pe_headers(Path(EXECUTABLE).read_bytes())
         self.assertEqual({key: headers[key] for key in ["machine", "optional header", "flags", "imports"]},
                          {"machine": AMD64, "optional header": PE32_PLUS, "flags": set(DEFENCES),
                           "imports": IMPORTS[COMPILER_ID]})

@@ -7,6 +7,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from pathlib import Path
 
 import verdict
 
@@ -20,32 +21,25 @@ class Synthetic(unittest.TestCase):
 
 verdict.main(sys.argv)
 """
+# Strict, as CI is, where a skip for "tool" (and no other cause) is expected.
 STRICT = {"CLIENT_TEST_STRICT": "1", "CLIENT_TEST_EXPECTED_SKIPS": "valgrind;tool"}
 
+TEST = "def test(self): "
+EXPECTED_FAILURE = "@unittest.expectedFailure\n    " + TEST
+
 CASES = [
-    # name                 the test file's one test, or nothing
-    #                      the environment   the tally's line                      status
-    ("a pass",             "def test(self): pass",
-                           {},               "run synthetic: 1 passed",            0),
-    ("an error",           "def test(self): raise OSError",
-                           {},               "run synthetic: 0 passed, 1 failed",  1),
-    ("a failure",          "def test(self): self.fail()",
-                           {},               "run synthetic: 0 passed, 1 failed",  1),
-    ("an unexpected success", "@unittest.expectedFailure\n    def test(self): pass",
-                           {},               "run synthetic: 0 passed, 1 failed",  1),
-    ("an expected failure", "@unittest.expectedFailure\n    def test(self): self.fail()",
-                           {},               "run synthetic: 0 passed, 1 failed",  1),
-    ("a failing subtest",  "def test(self):\n        for n in range(3):\n"
-                           "            with self.subTest(n): self.assertNotEqual(n, 1)",
-                           {},               "run synthetic: 2 passed, 1 failed",  1),
-    ("a skip, strict, its cause expected", "def test(self): self.skipTest('tool: not here')",
-                           STRICT,           "run synthetic: 0 passed, 1 skipped for tool", 0),
-    ("a skip, strict, its cause not expected", "def test(self): self.skipTest('strace: not here')",
-                           STRICT,           "run synthetic: 0 passed, 1 failed",  1),
-    ("a skip, not strict", "def test(self): self.skipTest('strace: not here')",
-                           {},               "run synthetic: 0 passed, 1 skipped for strace", 0),
-    ("no case",            "pass",
-                           {},               "run synthetic: 0 passed, 1 failed",  1),
+    # name                       environment  the tally's counts       status  the test file's one test, or none
+    ("a pass",                   {},     "1 passed",                       0, TEST + "pass"),
+    ("an error",                 {},     "0 passed, 1 failed",             1, TEST + "raise OSError"),
+    ("a failure",                {},     "0 passed, 1 failed",             1, TEST + "self.fail()"),
+    ("an unexpected success",    {},     "0 passed, 1 failed",             1, EXPECTED_FAILURE + "pass"),
+    ("an expected failure",      {},     "0 passed, 1 failed",             1, EXPECTED_FAILURE + "self.fail()"),
+    ("a failing subtest",        {},     "2 passed, 1 failed",             1,
+     TEST + "\n        for n in 0, 1, 2:\n            with self.subTest(n): self.assertNotEqual(n, 1)"),
+    ("a skip, cause expected",   STRICT, "0 passed, 1 skipped for tool",   0, TEST + "self.skipTest('tool: x')"),
+    ("a skip, cause unexpected", STRICT, "0 passed, 1 failed",             1, TEST + "self.skipTest('strace: x')"),
+    ("a skip, not strict",       {},     "0 passed, 1 skipped for strace", 0, TEST + "self.skipTest('strace: x')"),
+    ("no case",                  {},     "0 passed, 1 failed",             1, "pass"),
 ]
 
 
@@ -53,16 +47,14 @@ class VerdictTest(unittest.TestCase):
     def test_outcomes(self):
         # Whatever the caller set (CI sets a tally and strictness) stays out.
         clean = {name: value for name, value in os.environ.items() if not name.startswith("CLIENT_TEST_")}
-        for name, test, env, line, status in CASES:
+        for name, env, counts, status, test in CASES:
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:
-                path = os.path.join(folder, "synthetic_test.py")
-                with open(path, "w") as synthetic:
-                    synthetic.write(SYNTHETIC % (HERE, test))
-                tally = os.path.join(folder, "tally")
+                path, tally = Path(folder, "synthetic_test.py"), Path(folder, "tally")
+                path.write_text(SYNTHETIC % (HERE, test))
                 ran = subprocess.run([sys.executable, path], capture_output=True, text=True, check=False,
                                      env=dict(clean, CLIENT_TEST_RUN="run", CLIENT_TEST_TALLY=tally, **env))
-                with open(tally) as written:
-                    self.assertEqual((written.read(), ran.returncode), (line + "\n", status), ran.stderr)
+                self.assertEqual((tally.read_text(), ran.returncode), ("run synthetic: %s\n" % counts, status),
+                                 ran.stderr)
 
 
 if __name__ == "__main__":
