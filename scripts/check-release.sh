@@ -3,15 +3,26 @@
 # lintian and hardening-check on the Debian packages in dist/ (made by
 # scripts/release.sh), then reprotest, which makes the release twice from a
 # clean copy of the working tree, varying whatever it can here, and requires
-# every artefact to be identical.  Any finding fails.
+# every artefact to be identical.  Any finding fails.  Where
+# CLIENT_TEST_TALLY names CI's tally, each tool adds a line to it that names
+# what it passed.
 set -eu
 cd "$(dirname "$0")/.."
+
+# The tally's line for the tool $1, naming what it passed (on stdin, one a
+# line) with the version written as <version>, as the README's table does.
+version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)
+passed() {
+    names=$(sed "s/$version/<version>/g" | tr '\n' ' ')
+    [ -z "${CLIENT_TEST_TALLY:-}" ] || echo "check-release $1: ${names% }" >>"$CLIENT_TEST_TALLY"
+}
 
 # Judged by what it prints, too: a tag that it shows is a finding, whatever
 # its exit status (it says on stderr that it runs as root).
 tags=$(lintian --fail-on error,warning dist/*.deb) || { echo "$tags"; exit 1; }
 [ -z "$tags" ] || { echo "$tags"; echo "check-release: lintian shows the tags above" >&2; exit 1; }
 echo "check-release: lintian passes $(echo dist/*.deb)"
+(cd dist && printf '%s\n' *.deb) | passed lintian
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -20,7 +31,9 @@ for deb in dist/*.deb; do
     # Control-flow protection can't be had: Debian 12's C start files carry
     # no CET marks, so the linker drops them from the program.
     hardening-check --nocfprotection "$work/${deb##*/}/usr/bin/client"
+    echo "${deb##*/}" >>"$work/hardened"
 done
+passed hardening-check <"$work/hardened"
 
 # The tree as git sees it (the history, for the date; the files that git
 # knows of or would add, as they are now), without build/ or dist/.
@@ -31,5 +44,9 @@ git ls-files -z --cached --others --exclude-standard |
     tar --null -T - -cf - | tar -xf - -C "$work/tree"
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-# Accounts of its own are the one variation that needs more than root.
-(cd "$work/tree" && $sudo reprotest --vary=-user_group -c scripts/release.sh . 'dist/*')
+# Accounts of its own are the one variation that needs more than root.  It
+# ends by listing the artefacts that it found identical, with their sums.
+(cd "$work/tree" && $sudo reprotest --vary=-user_group -c scripts/release.sh . 'dist/*') >"$work/reprotest.log" 2>&1 ||
+    { cat "$work/reprotest.log"; exit 1; }
+cat "$work/reprotest.log"
+sed -n '/^No differences in /,$ s|^[0-9a-f]\{64\}  \./dist/||p' "$work/reprotest.log" | passed reprotest

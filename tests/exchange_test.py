@@ -3,6 +3,7 @@ each form of the address on its command line."""
 
 import errno
 import os
+import pathlib
 import socket
 import struct
 import tempfile
@@ -60,16 +61,16 @@ def look_alikes(address):
 
 
 def instruments():
-    """The instruments that the program runs with: valgrind, if a run of it
-    leaves the log that VALGRIND_OPTS asks valgrind for; the sanitizers, if
-    it holds their run-times."""
+    """The instruments that the program runs with: memcheck, if valgrind
+    names it as its tool in the XML report that VALGRIND_OPTS asks for; the
+    sanitizers, if the program holds their run-times."""
     found = set()
     with tempfile.TemporaryDirectory() as folder:
-        run([], env=dict(os.environ, VALGRIND_OPTS="--log-file=" + os.path.join(folder, "valgrind.log")))
-        if os.listdir(folder):
-            found.add("valgrind")
-    with open(support.COMMAND[-1], "rb") as program:
-        content = program.read()
+        report = pathlib.Path(folder, "valgrind.xml")
+        run([], env=dict(os.environ, VALGRIND_OPTS="--xml=yes --xml-file=%s" % report))
+        if report.exists() and "<tool>memcheck</tool>" in report.read_text():
+            found.add("memcheck")
+    content = pathlib.Path(support.COMMAND[-1]).read_bytes()
     if b"__asan_init" in content and b"__ubsan_handle_" in content:
         found.add("sanitizers")
     return found
