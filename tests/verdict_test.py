@@ -52,7 +52,7 @@ class VerdictTest(unittest.TestCase):
                 path, tally = Path(folder, "synthetic_test.py"), Path(folder, "tally")
                 path.write_text(SYNTHETIC % (HERE, test))
                 ran = subprocess.run([sys.executable, path], capture_output=True, text=True, check=False,
-                                     env=dict(clean, CLIENT_TEST_RUN="run", CLIENT_TEST_TALLY=tally, **env))
+                                     env=dict(clean, CLIENT_TEST_RUN="run", CLIENT_TEST_TALLY=str(tally), **env))
                 self.assertEqual((tally.read_text(), ran.returncode), ("run synthetic: %s\n" % counts, status),
                                  ran.stderr)
 
