@@ -10,10 +10,10 @@ set -eu
 cd "$(dirname "$0")/.."
 
 # The tally's line for the tool $1, naming what it passed (on stdin, one a
-# line) with the version written as <version>, as the README's table does.
-version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)
+# line) in an order that no shell or locale sets, each version written as
+# <version>, as the README's table does.
 passed() {
-    names=$(sed "s/$version/<version>/g" | tr '\n' ' ')
+    names=$(sed -E 's/[0-9]+(\.[0-9]+)+/<version>/g' | LC_ALL=C sort | tr '\n' ' ')
     [ -z "${CLIENT_TEST_TALLY:-}" ] || echo "check-release $1: ${names% }" >>"$CLIENT_TEST_TALLY"
 }
 
