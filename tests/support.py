@@ -106,10 +106,11 @@ def warm_up_wine():
 
 @contextlib.contextmanager
 def one_at_a_time(name):
-    """Holds the lock NAME, which suites running side by side take one at a
-    time (POSIX only, as are Wine and a loopback with one address)."""
+    """Holds the lock NAME, which one user's suites running side by side take
+    one at a time (POSIX only, as are Wine and a loopback with one address):
+    each account has its own, as another's may be no file this one can open."""
     import fcntl
-    with open(os.path.join(tempfile.gettempdir(), "client-test-%s.lock" % name), "w") as lock:
+    with open(os.path.join(tempfile.gettempdir(), "client-test-%d-%s.lock" % (os.getuid(), name)), "a") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         yield
 
