@@ -27,6 +27,11 @@ judged() {
     judged_as "${1##*/}" "$@"
 }
 
+# The line in which the LLVM tool $1 gives its version.
+version_of() {
+    "$1" --version | grep -i version | head -n 1
+}
+
 # Runs the LLVM tool $1, with the arguments that follow, in each version that
 # versions.sh requires ($1-14, ...), which must be on the PATH; then every
 # other copy of it there ($1 itself, $1-18, one that pip installed), each
@@ -37,13 +42,13 @@ each_version() {
     shift
     seen=
     for version in $LLVM_VERSIONS; do
-        if ! path=$(command -v "$tool-$version") || ! "$path" --version | grep -q "version $version\."; then
+        if ! path=$(command -v "$tool-$version") || ! version_of "$path" | grep -q "version $version\."; then
             echo "lint: $tool-$version is required, and the PATH has no $tool of version $version:" \
                 "scripts/setup.sh checks installs it (apt-get install $tool-$version)" >&2
             return 1
         fi
         seen="$seen:$(readlink -f "$path")"
-        echo "lint: $path: $("$path" --version | grep -i version | head -n 1)"
+        echo "lint: $path: $(version_of "$path")"
         judged "$path" "$@"
     done
     IFS=:
@@ -54,7 +59,7 @@ each_version() {
             target=$(readlink -f "$path")
             case "$seen:" in *":$target:"*) continue ;; esac
             seen="$seen:$target"
-            echo "lint: $path: $("$path" --version | grep -i version | head -n 1) (not in the tally)"
+            echo "lint: $path: $(version_of "$path") (not in the tally)"
             judged_as "" "$path" "$@"
         done
     done
