@@ -117,7 +117,7 @@ class FaultTest(support.ClientTestCase):
                 got, trace = traced([address], ["-e", "trace=%s,%%file" % syscall,
                                                 "-e", "inject=%s:error=%s" % (syscall, error)])
                 self.assertEqual(got, (stdout, b"", FAILURE))
-                # Only a closed descriptor gets /dev/null, and a failed check is no sign of one.
+                # /dev/null is opened only for a closed descriptor; a failed fcntl shows none.
                 self.assertNotRegex(trace, r'open(at)?\([^)]*"/dev/null"')
 
     def test_socket_calls_of_a_run(self):
@@ -129,6 +129,12 @@ class FaultTest(support.ClientTestCase):
         made = SOCKET_MADE.search(trace)
         calls = [re.sub(r" +=", " =", call)
                  for call in re.findall(r"^\w+\(%s\b.*$" % made.group(1), trace[made.end():], re.MULTILINE)]
+        if LAUNCHER == "valgrind":
+            # valgrind 3.24 and later ask for the socket's type and addresses
+            # as it is closed, to name it in later reports.  After the close,
+            # valgrind reads files through the same number.
+            calls = [call for call in calls[:calls.index("close(%s) = 0" % made.group(1)) + 1]
+                     if not re.match(r"get(sockopt|sockname|peername)\(", call)]
         self.assertEqual(calls, [
             'connect(%s, {sa_family=AF_INET, sin_port=htons(%d), sin_addr=inet_addr("%s")}, 16) = 0'
             % (made.group(1), support.PORT, address),
@@ -161,10 +167,11 @@ class FaultTest(support.ClientTestCase):
 
 class OutputTest(support.ClientTestCase):
     def test_surroundings_it_is_started_in(self):
-        # A socket must never take a closed standard descriptor, or what is
-        # printed travels to the server: serve() checks that nothing did, and
-        # strace that the socket's number is above 2 (Windows' sockets are no
-        # such descriptors).  A reply that reached nobody is a failure.
+        # A socket must never take a closed standard descriptor: what is
+        # printed would then go to the server.  serve() checks that the client
+        # sent nothing, and strace that the socket's number is above 2
+        # (Windows' sockets are no such descriptors).  A reply that reached
+        # nobody is a failure.
         cases = [
             # closed    stdout is     the shell first runs  expected stdout    status
             ((0,),      None,         None,                 reply(b"hello\n"), 0),
@@ -183,6 +190,14 @@ class OutputTest(support.ClientTestCase):
                     self.skipTest(reason)
                 with serve([send(b"hello\n"), hold]) as address, stdout_as(stdout_kind) as stdout_file:
                     options = dict(wrapper=shell_wrapper(closed, shell_first), stdout=stdout_file)
+                    if LAUNCHER == "valgrind" and closed:
+                        # The dynamic loader opens and closes libraries on a closed
+                        # descriptor.  valgrind 3.24 then reports the program's
+                        # fcntl on it as the use of a closed descriptor, and its
+                        # suppression files can't name that report (FdBadUse).  These
+                        # rows run without valgrind's descriptor tracking; the
+                        # traced cases check that the socket is closed.
+                        options["command"] = [arg for arg in support.COMMAND if arg != "--track-fds=yes"]
                     if NO_STRACE:
                         got, trace = support.run([address], **options), None
                     else:
