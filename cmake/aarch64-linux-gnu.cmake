@@ -1,4 +1,4 @@
-# Cross build for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu;
+# Cross build for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu.  The
 # tests run the program under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
@@ -15,6 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
 if(QEMU_AARCH64)
-  # -L: where a dynamically linked program finds its loader and libraries.
+  # -L names the folder that holds the loader and libraries of a dynamic program.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_AARCH64} -L /usr/${toolchain_prefix})
 endif()

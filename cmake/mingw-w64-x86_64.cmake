@@ -1,5 +1,5 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 (posix threads
-# flavour); tests run the program under Wine.
+# Cross build for 64-bit Windows with Debian's mingw-w64, in its flavour with
+# POSIX threads.  The tests run the program under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 

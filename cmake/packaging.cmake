@@ -1,17 +1,17 @@
-# What is installed, and the one package that each build makes, by
-# CLIENT_PACKAGE:
+# What is installed, and the one package that a build makes.  CLIENT_PACKAGE
+# chooses the package:
 #   archive  client-<v>-<system>-<cpu>.tar.gz, or client-<v>-win64.zip: the
-#            program, the README and the licence; on Linux also the manual
-#            page and, beside a static program, the notice of the C library
+#            program, the README and the licence.  On Linux also the manual
+#            page, and beside a static program the notice of the C library
 #            that it holds.
 #   deb      client_<v>_<arch>.deb, by Debian's rules: the licence as a
 #            machine-readable copyright file, changelog.gz, the manual page
 #            compressed, Depends from dpkg-shlibdeps.
-# Packages go to dist/ in the source folder, where scripts/release.sh makes
-# every one of them and the SHA256SUMS that lists them.
+# Packages go to dist/ in the source folder.
 include(GNUInstallDirs)
 
-# The manual page and the Debian changelog name the version too.
+# project() gives the version.  The manual page and the Debian changelog
+# must name the same one.
 file(STRINGS client.1 manual_os REGEX "^\\.Os ")
 string(REGEX REPLACE "^\\.Os client " "" manual_version "${manual_os}")
 file(STRINGS packaging/debian/changelog changelog_entries REGEX "^client \\(")
@@ -29,12 +29,14 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS client.1 packagin
 install(TARGETS client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(CLIENT_PACKAGE STREQUAL "deb")
-  # gzip -n leaves the file's name and time out.
+  # gzip -n leaves the file's name and time out of the header.
   foreach(source IN ITEMS packaging/debian/changelog client.1)
-    get_filename_component(name ${source} NAME)
-    execute_process(COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${source}
-      OUTPUT_FILE ${PROJECT_BINARY_DIR}/${name}.gz COMMAND_ERROR_IS_FATAL ANY)
+    cmake_path(GET source FILENAME name)
+    add_custom_command(OUTPUT ${name}.gz
+      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/${source} > ${name}.gz
+      DEPENDS ${source} VERBATIM)
   endforeach()
+  add_custom_target(compressed_documents ALL DEPENDS changelog.gz client.1.gz)
   install(FILES packaging/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_BINARY_DIR}/client.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
@@ -43,8 +45,9 @@ else()
     install(FILES client.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
   if(CLIENT_STATIC AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    # The static program holds the C library, whose licence (LGPL) asks
-    # that its recipients learn what it is and where its source is.
+    # The static program holds the C library.  Its licence, the LGPL, asks
+    # that the program's users learn which library it is and where its
+    # source is.
     file(WRITE ${PROJECT_BINARY_DIR}/glibc_version.cpp "#include <features.h>\nglibc __GLIBC__ __GLIBC_MINOR__\n")
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -E -P ${PROJECT_BINARY_DIR}/glibc_version.cpp
       OUTPUT_VARIABLE preprocessed COMMAND_ERROR_IS_FATAL ANY)
@@ -52,9 +55,9 @@ else()
       message(FATAL_ERROR "CLIENT_STATIC: no GNU C library found (${preprocessed})")
     endif()
     set(glibc_version ${CMAKE_MATCH_1}.${CMAKE_MATCH_2})
-    # Where the distribution's own source is, if dpkg knows the library: its
-    # glibc source package, or, for a cross toolchain's library, the glibc
-    # source package that the toolchain's package was built with.
+    # Where dpkg knows the library, the notice also names the distribution's
+    # glibc source package.  A cross toolchain's library comes from another
+    # source package, which names the glibc that it was built with.
     set(glibc_distribution_source "")
     find_program(DPKG_QUERY dpkg-query)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -107,22 +110,22 @@ if(CMAKE_CROSSCOMPILING)
   # The target's libraries, where Debian's cross toolchains keep them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_FIND_ROOT_PATH}/lib)
 endif()
-# The synopsis is the project's description; this is the rest.  The manual
-# page says how each failure is reported.
+# The synopsis is the project's description; this is the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 client connects to TCP port 5050 at the IPv4 address given on its command
 line, takes what one receive delivers (at most 1024 bytes), prints it on
 standard output after a fixed label, and exits 0; on any failure it exits
 255. It sends nothing, has no options, no time-out of its own, and looks up
 no names.]])
-# Debian's names for the target, not the build machine's (cross builds).
+# Debian's name for the target's architecture.  CPack would name the build
+# machine's, which is wrong for a cross build.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
 endif()
 
-# CPack dates what it packs by SOURCE_DATE_EPOCH when it is set.
+# CPack dates what it packs by SOURCE_DATE_EPOCH, where it is set.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
 file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} CONTENT [[
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "@CLIENT_SOURCE_DATE_EPOCH@" STREQUAL "")
@@ -130,7 +133,7 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "@CLIENT_SOURCE_DATE_EPOCH@" STREQ
 endif()
 ]] @ONLY)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_folders.cmake)
-# What writes the archives again (cmake/reproducible_packages.cmake).
+# For cmake/reproducible_packages.cmake, which writes the archives again.
 find_package(Python3 3.8 COMPONENTS Interpreter)
 set(CPACK_CLIENT_PYTHON "${Python3_EXECUTABLE}")
 set(CPACK_CLIENT_SOURCE_DIR "${PROJECT_SOURCE_DIR}")

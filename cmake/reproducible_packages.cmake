@@ -1,15 +1,14 @@
-# Run by CPack after each generator: makes a package the same bytes whoever
-# builds it, whatever the order in which the file system lists the files and
-# whatever the umask.
+# Run by CPack after each generator, so that a package has the same bytes
+# whoever builds it, under any umask and any order of files in a folder.
 #
 # CMake 3.25's archive generators add files in the order in which the file
-# system lists them, and no folders: cmake/write_archive.py writes each
-# .tar.gz or .zip again from the same folder, every folder and file in sorted
+# system lists them, and add no folders.  cmake/write_archive.py writes each
+# .tar.gz or .zip again from the same folder: every folder and file in sorted
 # order, dated SOURCE_DATE_EPOCH (CPackProjectConfig.cmake sets it).
 #
-# Its .deb generator gives the members of the ar archive the modes that its
-# temporary files got from the umask: they are set to 100644, as dpkg-deb
-# writes them.
+# The .deb generator gives the members of the ar archive the modes of its
+# temporary files, which depend on the umask.  They are set to 100644, as
+# dpkg-deb writes them.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(package MATCHES "\\.deb$")
     file(WRITE ${CPACK_TOPLEVEL_DIRECTORY}/ar-mode.txt "100644  ")

@@ -1,8 +1,8 @@
-# Sets CLIENT_SOURCE_DATE_EPOCH, the date of whatever the build makes.  Two
-# builds of one source must be byte-identical: whatever carries a date takes
-# SOURCE_DATE_EPOCH; else the time of the last commit, if this folder is the
-# top of its own git repository; else the time that `git archive` wrote into
-# cmake/source-date.
+# Sets CLIENT_SOURCE_DATE_EPOCH, the date of everything that the build makes,
+# so that two builds of one source are byte-identical.  The date is
+# SOURCE_DATE_EPOCH, where it is set.  Else it is the time of the last
+# commit, where this folder is the top of its own git repository.  Else it
+# is the time that `git archive` wrote into cmake/source-date.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(CLIENT_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
   set(date_source "SOURCE_DATE_EPOCH")
@@ -24,7 +24,7 @@ else()
     endif()
   endif()
   if(NOT CLIENT_SOURCE_DATE_EPOCH)
-    # Unexpanded, outside an archive, it holds git's placeholder: no date.
+    # Outside an archive made by git, the file holds git's placeholder.
     file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/source-date CLIENT_SOURCE_DATE_EPOCH REGEX "^[0-9]+$")
     set(date_source "cmake/source-date, from git archive")
   endif()

@@ -1,9 +1,9 @@
-"""Writes a .tar.gz or .zip afresh from the folder that CPack staged it from,
-so that it is the same bytes whoever makes it, wherever, under any umask:
-an entry for every folder and file, in sorted order, with the modes staged
-(cmake/package_folders.cmake makes the folders rwxr-xr-x), owned by root,
-dated SOURCE_DATE_EPOCH where it is set (else each file's own time), a
-zip's times in UTC, and no name or time in the gzip header.
+"""Writes a .tar.gz or .zip again from the folder that CPack packed, so that
+it has the same bytes whoever makes it, wherever, under any umask.  It holds
+an entry for every folder and file, in sorted order, with the staged modes
+(cmake/package_folders.cmake makes the folders rwxr-xr-x), owned by root.
+Entries are dated SOURCE_DATE_EPOCH where it is set, else by each file's own
+time.  A zip's times are in UTC.  The gzip header holds no name or time.
     write_archive.py ARCHIVE TOP    (TOP: the folder that the archive holds)
 """
 
