@@ -1,5 +1,5 @@
-// client: connect to a server on TCP port 5050, print what one receive
-// delivers, and return 0; every failure returns -1.  The manual page,
+// client: connects to a server on TCP port 5050, prints what one receive
+// delivers, and returns 0.  Every failure returns -1.  The manual page,
 // client.1, says what each failure prints.
 #include <cstdio>
 #include <cstring>
@@ -22,7 +22,8 @@ int main(int argc, char *argv[])
     memset(buffer, 0, sizeof(buffer));
 
     WSADATA wsaData;
-    // On POSIX also secures stdin, stdout, stderr; ignores SIGPIPE, SIGXFSZ (platform_sockets.h).
+    // On POSIX it also secures the standard descriptors and ignores SIGPIPE
+    // and SIGXFSZ (platform_sockets.h).
     if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
         printf("Failed to load Winsock.\n");
         return -1;
@@ -31,8 +32,8 @@ int main(int argc, char *argv[])
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(SERVER_PORT);
-    // Not validated: text that does not convert becomes INADDR_NONE, and
-    // the connection step reports what that address does.
+    // Not validated.  Text that does not convert becomes INADDR_NONE, and
+    // the connection to that address fails.
     server.sin_addr.s_addr = inet_addr(argv[1]);
 
     const SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
@@ -51,7 +52,7 @@ int main(int argc, char *argv[])
 
     auto received = recv(sock, buffer, RECV_BUFFER_SIZE, 0);
     if (received == 0) {
-        // The server ended the connection without sending: nothing to say.
+        // The server ended the connection without sending: print nothing.
         closesocket(sock);
         WSACleanup();
         return -1;
@@ -63,14 +64,14 @@ int main(int argc, char *argv[])
         return -1;
     }
 
-    // The precision keeps printf inside the received bytes, so a full
-    // buffer with no zero byte is printed whole and never overrun; a zero
-    // byte still ends the text.
+    // The precision keeps printf inside the received bytes.  A full buffer
+    // with no zero byte is printed whole, and printf doesn't read past it.
+    // A zero byte still ends the text.
     int status = 0;
     if (printf("recv() data from server: %.*s\n", static_cast<int>(received), buffer) < 0 ||
         fflush(stdout) == EOF || ferror(stdout) != 0) {
-        // A reply that never reached stdout was not delivered.  Unbuffered
-        // streams report a failed write only through the error flag.
+        // A reply that didn't reach stdout was not delivered.  An unbuffered
+        // stream reports a failed write only through its error flag.
         status = -1;
     }
 

@@ -1,8 +1,7 @@
-// Gives POSIX systems the Winsock names that client.cpp uses, so that the
-// program reads the same on Windows and on POSIX systems.  The names are
-// plain stand-ins but for one: the POSIX start step, WSAStartup, also makes
-// the process safe to talk to a server and report the outcome, through
-// secure_standard_descriptors() and by ignoring SIGPIPE and SIGXFSZ.
+// Gives POSIX systems the Winsock names that client.cpp uses, so that main
+// reads the same on Windows and on POSIX systems.  Most names are plain
+// stand-ins.  WSAStartup does more on POSIX: it secures the standard
+// descriptors and ignores SIGPIPE and SIGXFSZ.
 #ifndef CLIENT_PLATFORM_SOCKETS_H
 #define CLIENT_PLATFORM_SOCKETS_H
 
@@ -11,7 +10,7 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-// inet_addr is exactly the conversion this program wants, deprecated or not.
+// The program wants inet_addr's conversion, which MSVC calls deprecated.
 #ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 #endif
@@ -32,7 +31,7 @@ using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
 
-// POSIX sockets need no start-up: the registration record holds nothing.
+// POSIX sockets need no start-up, so the record holds nothing.
 struct WSADATA {};
 
 constexpr unsigned short MAKEWORD(unsigned char low, unsigned char high)
@@ -40,13 +39,13 @@ constexpr unsigned short MAKEWORD(unsigned char low, unsigned char high)
     return static_cast<unsigned short>(low | (high << CHAR_BIT));
 }
 
-// A socket made while a standard descriptor is closed takes its number, and
-// then what is printed on stdout travels to the server.  Each closed one
-// gets /dev/null, read-only, so that a write to a closed stdout still fails
-// and a reply that reached nobody is not reported as delivered.  fcntl's
-// EBADF is the test because every kernel gives it for a closed descriptor,
-// as POSIX says (macOS's poll, for one, reports nothing for them).  Returns
-// 0, or -1 with errno set.
+// A socket takes the lowest free descriptor.  If stdout is closed, the
+// socket becomes descriptor 1, and printf then writes to the server.  So
+// each closed standard descriptor gets /dev/null, opened read-only: a write
+// to a closed stdout still fails, and the exit status says so.  The test for
+// a closed descriptor is fcntl's EBADF, which POSIX fixes and every kernel
+// gives.  poll is not used: macOS's poll reports nothing for a closed
+// descriptor.  Returns 0, or -1 with errno set.
 inline int secure_standard_descriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -56,8 +55,8 @@ inline int secure_standard_descriptors()
         if (errno != EBADF) {
             return -1;
         }
-        // open takes the lowest free number: this one, as the lower ones
-        // are open by now.  errno is then open's, or else still fcntl's.
+        // open takes the lowest free number, which is fd: the lower ones are
+        // open by now.  errno is open's, or else still fcntl's.
         if (open("/dev/null", O_RDONLY) != fd) {
             return -1;
         }
@@ -65,10 +64,10 @@ inline int secure_standard_descriptors()
     return 0;
 }
 
-// The start step.  A reader of stdout that has gone away, or a file that
-// has reached the size limit, must cost the write an error (EPIPE, EFBIG),
-// which main reports as -1, not the process its life.  The signals a person
-// sends keep their defaults.
+// The start step.  SIGPIPE and SIGXFSZ are ignored, so that a write to a
+// pipe whose reader has gone, or to a file at its size limit, fails with
+// EPIPE or EFBIG.  main then returns -1.  Without this, the signal would end
+// the process.  The signals that a person sends keep their defaults.
 inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
 {
     if (secure_standard_descriptors() == -1 || signal(SIGPIPE, SIG_IGN) == SIG_ERR ||
