@@ -1,9 +1,9 @@
 """What users and packagers read says what the suites expect the program to
 print and return: README.md's and the manual page's (client.1) messages,
 exit statuses and error codes, in POSIX (Linux) and in Windows' numbers,
-and the output of their examples; the statuses that the .deb's description
-states; and the suites' sizes that HACKING.md gives.  Linux only, where
-Python's errno values are the numbers that the documents give."""
+and the output of their examples; and the statuses that the .deb's
+description states.  Linux only, where Python's errno values are the
+numbers that the documents give."""
 
 import errno
 import pathlib
@@ -115,11 +115,6 @@ class DocumentsTest(unittest.TestCase):
         self.assertEqual(sorted((linux, windows) for _, linux, windows in self.codes), CODES, "README.md")
         self.assertEqual(re.findall(r"^\.It (?!Em)(.+) Ta (\d+) Ta (\d+)$", self.page, re.MULTILINE),
                          [tuple(row) for row in self.codes], "client.1 and README.md, row by row")
-
-    def test_suite_sizes(self):
-        sentence = r"(\d+) rounds and clients at once, (\d+) for `client.exe`".replace(" ", r"\s+")
-        self.assertEqual(re.findall(sentence, read("HACKING.md")),
-                         [(str(support.REPEATS_ELSEWHERE), str(support.REPEATS_WINDOWS))], "HACKING.md")
 
 
 if __name__ == "__main__":

@@ -52,18 +52,17 @@ def _fixed_address_layout(command):
     return ["setarch", "-R"] + command if probe.returncode == 0 else command
 
 
-# The suite's own options, and the command under test: read at import, as
-# the expectation tables depend on the platform.
+# The suite's options and the command under test.  They are read at import,
+# because the expected values depend on the platform.
 _SPLIT = sys.argv.index("--") if "--" in sys.argv else len(sys.argv)
 OPTIONS, COMMAND = sys.argv[1:_SPLIT], sys.argv[_SPLIT + 1:]
 WINE = bool(COMMAND) and os.path.basename(COMMAND[0]).startswith("wine")
 if WINE:
     COMMAND = _fixed_address_layout(COMMAND)
 WINDOWS = bool(COMMAND) and COMMAND[-1].lower().endswith(".exe")
-# Rounds of the random suite, clients at once of the load suite: fewer for
-# client.exe, whose every start costs a Windows process (and Wine's start-up).
-REPEATS_ELSEWHERE, REPEATS_WINDOWS = 200, 20
-REPEATS = REPEATS_WINDOWS if WINDOWS else REPEATS_ELSEWHERE
+# The random suite's rounds and the load suite's clients.  client.exe gets
+# fewer: each start of a Windows program costs far more, under Wine most of all.
+REPEATS = 20 if WINDOWS else 200
 
 # Winsock's codes for the errno values the suites expect (on Windows itself,
 # Python's errno values for sockets are Winsock's already).
@@ -96,8 +95,8 @@ def warm_up_wine():
     prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
     with one_at_a_time("wine"):
         if not os.path.exists(os.path.join(prefix, "system.reg")):
-            # Making a prefix takes a while and ends by stopping the
-            # wineserver: wait for that before starting the one that stays.
+            # Making a prefix ends by stopping the wineserver.  Wait for
+            # that, then start the wineserver that stays.
             subprocess.run(COMMAND[:-1] + ["wineboot", "--init"], **quiet, timeout=600)
             subprocess.run(["wineserver", "--wait"], **quiet, timeout=600)
         subprocess.run(["wineserver", "--persistent=%d" % WINE_LINGER], **quiet)
@@ -106,9 +105,10 @@ def warm_up_wine():
 
 @contextlib.contextmanager
 def one_at_a_time(name):
-    """Holds the lock NAME, which one user's suites running side by side take
-    one at a time (POSIX only, as are Wine and a loopback with one address):
-    each account has its own, as another's may be no file this one can open."""
+    """Holds the lock NAME while the block runs, so that one user's suites
+    that run side by side take turns (POSIX only, as are Wine and a loopback
+    with one address).  Each account has its own lock file, because it may
+    not be able to open another account's."""
     import fcntl
     with open(os.path.join(tempfile.gettempdir(), "client-test-%d-%s.lock" % (os.getuid(), name)), "a") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -135,8 +135,8 @@ def failed(call, code):
 
 @functools.lru_cache(maxsize=None)
 def unreachable():
-    """The error of a connection to 255.255.255.255, where text that does not
-    convert sends the program: this system's own (Linux: ENETUNREACH)."""
+    """The error that a connection to 255.255.255.255 gets on this system
+    (Linux: ENETUNREACH).  Text that doesn't convert gives that address."""
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.settimeout(RUN_LIMIT)
         try:
@@ -245,8 +245,8 @@ def serve(*scripts):
     def accept_all(listener):
         try:
             for number, script in enumerate(scripts):
-                # A client's connection is queued before its connect returns:
-                # once the clients have ended, one that isn't never will be.
+                # A client's connection is queued before its connect returns.
+                # Once the clients have ended, a connection not queued never comes.
                 ready, _, _ = select.select([listener, clients_ended], [], [], RUN_LIMIT)
                 if listener not in ready:
                     errors.append("connection %d of %d never came" % (number + 1, len(scripts)))
