@@ -1,20 +1,25 @@
 """Runs the cases of a test file and gives its verdict, counted by case (a
-subtest, or a test without any): on stderr, and, where CLIENT_TEST_TALLY
-names a file, on a line of its own at the end of that file, so that CI can
-add up every run and compare it with what it expects:
+subtest, or a test without any).  It prints the verdict on stderr and, where
+CLIENT_TEST_TALLY names a file, adds it to that file as a line:
     [RUN ]SUITE: P passed[, N skipped for CAUSE]...[, F failed]
 RUN is CLIENT_TEST_RUN, where it is set; SUITE is the file's name without
 "_test.py".  No case here is meant to fail: an expected failure fails too.
 
 A skip's reason starts with its cause, before a colon: "strace: ...".  Where
-CLIENT_TEST_STRICT is set, as CI sets it, a skip counts as a failure unless
+CLIENT_TEST_STRICT is set, as CI sets it, a skip fails unless
 CLIENT_TEST_EXPECTED_SKIPS (causes separated by ";", set by the test preset)
-names its cause: there, a tool that should be present and isn't fails the run."""
+names its cause.
+
+    python3 tests/verdict.py TALLY
+prints CI's tally from the lines that its steps added to TALLY (summary())."""
 
 import collections
 import os
+import re
 import sys
 import unittest
+
+RUN_OF_A_SUITE = re.compile(r"(?:(.+) )?(\w+): (\d+) passed((?:, \d+ skipped for [^,]+)*)(?:, (\d+) failed)?")
 
 
 def cause(reason):
@@ -64,3 +69,33 @@ def main(argv):
         with open(os.environ["CLIENT_TEST_TALLY"], "a") as tally:
             tally.write(line + "\n")
     sys.exit(0 if failed == 0 else 1)
+
+
+def summary(lines):
+    """CI's tally from the LINES that its steps added, sorted byte by byte.
+    Each suite gets one line: its count of cases, with the runs that had
+    that count.  Each run's skips for a cause, and its failures, get a line
+    of their own.  Lines of other steps stay as they are."""
+    tally, cases = [], collections.defaultdict(lambda: collections.defaultdict(list))
+    for line in lines:
+        match = RUN_OF_A_SUITE.fullmatch(line)
+        if not match:
+            tally.append(line)
+            continue
+        run, suite, passed, skips, failed = match.groups()
+        total = int(passed) + int(failed or 0)
+        for count, why in re.findall(r", (\d+) skipped for ([^,]+)", skips):
+            total += int(count)
+            tally.append("%s in %s: %s skipped for %s" % (suite, run, count, why))
+        if failed:
+            tally.append("%s in %s: %s failed" % (suite, run, failed))
+        cases[suite][total].append(run or "no run")
+    for suite, runs in cases.items():
+        tally.append("%s: %s" % (suite, "; ".join("%d case%s in %s" % (total, "s" * (total != 1), ", ".join(sorted(names)))
+                                                  for total, names in sorted(runs.items(), reverse=True))))
+    return sorted(tally)
+
+
+if __name__ == "__main__":
+    with open(sys.argv[1]) as raw:
+        sys.stdout.write("".join(line + "\n" for line in summary(raw.read().splitlines())))

@@ -1,6 +1,7 @@
 """The verdict's own rules, on synthetic test files: what each kind of
-outcome counts as, in the tally and in the exit status.  In a sound run most
-of these never happen; the day they do, the verdict must not hide them."""
+outcome counts as, in the tally and in the exit status; and CI's tally made
+from the lines of several runs.  In a sound run most of these outcomes never
+happen.  When one does, the verdict must show it."""
 
 import os
 import subprocess
@@ -55,6 +56,13 @@ class VerdictTest(unittest.TestCase):
                                      env=dict(clean, CLIENT_TEST_RUN="run", CLIENT_TEST_TALLY=str(tally), **env))
                 self.assertEqual((tally.read_text(), ran.returncode), ("run synthetic: %s\n" % counts, status),
                                  ran.stderr)
+
+    def test_summary(self):
+        # Three runs of a suite, one with another count: each run shows.
+        lines = ["a s: 3 passed", "b s: 1 passed, 2 skipped for tool", "c s: 2 passed, 1 failed", "d s: 1 passed",
+                 "lint: x, y"]
+        self.assertEqual(verdict.summary(lines), ["lint: x, y", "s in b: 2 skipped for tool", "s in c: 1 failed",
+                                                  "s: 3 cases in a, b, c; 1 case in d"])
 
 
 if __name__ == "__main__":
