@@ -49,18 +49,12 @@ QEMU = ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu"]
 # A .tar.gz holds a static program; a .deb's files are under usr/, an
 # archive's under a folder of its own name.
 PACKAGES = [
-    # package preset  file name                                   machine    program           run through
-    #                 beside the program
-    ("default",       "client-%s-Linux-x86_64.tar.gz" % VERSION,  "x86_64",  "bin/client",     [],
-                      STATIC),
-    ("linux-arm64",   "client-%s-Linux-aarch64.tar.gz" % VERSION, "aarch64", "bin/client",     QEMU,
-                      STATIC),
-    ("deb",           "client_%s_amd64.deb" % VERSION,            "x86_64",  "bin/client",     [],
-                      DEB),
-    ("deb-arm64",     "client_%s_arm64.deb" % VERSION,            "aarch64", "bin/client",     QEMU,
-                      DEB),
-    ("windows",       "client-%s-win64.zip" % VERSION,            "x86_64",  "bin/client.exe", ["wine"],
-                      ARCHIVE),
+    # preset       file name                                   machine    program           run through  beside it
+    ("default",     "client-%s-Linux-x86_64.tar.gz" % VERSION,  "x86_64",  "bin/client",     [],          STATIC),
+    ("linux-arm64", "client-%s-Linux-aarch64.tar.gz" % VERSION, "aarch64", "bin/client",     QEMU,        STATIC),
+    ("deb",         "client_%s_amd64.deb" % VERSION,            "x86_64",  "bin/client",     [],          DEB),
+    ("deb-arm64",   "client_%s_arm64.deb" % VERSION,            "aarch64", "bin/client",     QEMU,        DEB),
+    ("windows",     "client-%s-win64.zip" % VERSION,            "x86_64",  "bin/client.exe", ["wine"],    ARCHIVE),
 ]
 
 DEB_FIELDS = {"Package": r"client", "Version": re.escape(VERSION), "Section": r"net",
