@@ -26,11 +26,12 @@ echo "check-release: lintian passes $(echo dist/*.deb)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# What no program here can have, hardening-check is told not to look for.
+# hardening-check is told not to look for what no program here can have.
 # Control-flow protection (x86's IBT and SHSTK, from -fcf-protection): the
 # C start files of Debian's glibc carry no such marks, so the linker drops
-# them from every program.  Branch protection (BTI and PAC) is an AArch64
-# defence; hardening-check 2.25 and later look for it on every machine.
+# them from every program.  Branch protection (BTI and PAC) on amd64: it is
+# an AArch64 defence, but hardening-check 2.25 and later look for it on
+# every machine.
 skip_bti=
 case $(hardening-check --help 2>&1) in *--nobranchprotection*) skip_bti=--nobranchprotection ;; esac
 for deb in dist/*.deb; do

@@ -40,7 +40,7 @@ constexpr unsigned short MAKEWORD(unsigned char low, unsigned char high)
 }
 
 // A socket takes the lowest free descriptor.  If stdout is closed, the
-// socket becomes descriptor 1, and printf then writes to the server.  So
+// socket can take descriptor 1, and printf then writes to the server.  So
 // each closed standard descriptor gets /dev/null, opened read-only: a write
 // to a closed stdout still fails, and the exit status says so.  The test for
 // a closed descriptor is fcntl's EBADF, which POSIX fixes and every kernel
