@@ -83,13 +83,14 @@ def summary(lines):
             tally.append(line)
             continue
         run, suite, passed, skips, failed = match.groups()
+        run = run or "no run"
         total = int(passed) + int(failed or 0)
         for count, why in re.findall(r", (\d+) skipped for ([^,]+)", skips):
             total += int(count)
             tally.append("%s in %s: %s skipped for %s" % (suite, run, count, why))
         if failed:
             tally.append("%s in %s: %s failed" % (suite, run, failed))
-        cases[suite][total].append(run or "no run")
+        cases[suite][total].append(run)
     for suite, runs in cases.items():
         tally.append("%s: %s" % (suite, "; ".join("%d case%s in %s" % (total, "s" * (total != 1), ", ".join(sorted(names)))
                                                   for total, names in sorted(runs.items(), reverse=True))))
