@@ -25,7 +25,7 @@ def entries(top):
         for name in folders + files:
             full = os.path.join(path, name)
             name = os.path.relpath(full, os.path.dirname(top)).replace(os.sep, "/")
-            found.append((name + "/" * os.path.isdir(full), full))
+            found.append((name + ("/" if os.path.isdir(full) else ""), full))
     return sorted(found)
 
 

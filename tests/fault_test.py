@@ -41,8 +41,8 @@ NO_STRACE = why_strace_cannot()
 
 
 def endpoint(script):
-    """serve(SCRIPT), or, for None, an address where nothing accepts."""
-    return serve() if script is None else serve(script)
+    """serve(SCRIPT), or, for None, an address where nothing listens."""
+    return support.nothing_listening() if script is None else serve(script)
 
 
 def traced(args, strace_options, **run_options):

@@ -93,7 +93,7 @@ def output_of(*command, **options):
 def of_tar(data):
     """The entries of the tar archive DATA: {name: (mode, time)}, a folder's name ending in "/"."""
     with tarfile.open(fileobj=io.BytesIO(data)) as tarred:
-        return {member.name + "/" * member.isdir(): (member.mode, member.mtime) for member in tarred}
+        return {member.name + ("/" if member.isdir() else ""): (member.mode, member.mtime) for member in tarred}
 
 
 def contents(package):

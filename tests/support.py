@@ -33,23 +33,10 @@ USAGE = b"Usage: client [server IP address]\n"
 NO_SOCKET_LIBRARY = b"Failed to load Winsock.\n"
 FAILED = "%s() Failed: %s\n"  # a socket call's name, its error code
 SOCKET_CALLS = ("socket", "connect", "recv")
-FAILURE = 255  # main returns -1; the parent sees the low byte
+FAILURE = 255  # main returns -1; a POSIX parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
 WINE_LINGER = 60  # seconds the wineserver stays after the last Wine process
-
-
-def _fixed_address_layout(command):
-    """COMMAND, which runs Wine, with the same address layout at every start.
-    Wine maps its shared user data at a fixed address, and Debian's Wine has
-    no preloader to reserve it before anything else is mapped: with address
-    randomization, now and then something already lies there, and Wine ends
-    at once with status 1 ("failed to map the shared user data").  setarch -R
-    turns the randomization off for Wine, where the system lets it."""
-    if not shutil.which("setarch"):
-        return command
-    probe = subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL, check=False)
-    return ["setarch", "-R"] + command if probe.returncode == 0 else command
 
 
 # The suite's options and the command under test.  They are read at import,
@@ -57,8 +44,14 @@ def _fixed_address_layout(command):
 _SPLIT = sys.argv.index("--") if "--" in sys.argv else len(sys.argv)
 OPTIONS, COMMAND = sys.argv[1:_SPLIT], sys.argv[_SPLIT + 1:]
 WINE = bool(COMMAND) and os.path.basename(COMMAND[0]).startswith("wine")
-if WINE:
-    COMMAND = _fixed_address_layout(COMMAND)
+# Wine maps its shared user data at a fixed address, and Debian's Wine has no
+# preloader to reserve it first.  With address randomization, something may
+# lie there already, and Wine ends at once with status 1 ("failed to map the
+# shared user data").  setarch -R turns the randomization off, where the
+# system lets it.
+if WINE and shutil.which("setarch"):
+    if subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL, check=False).returncode == 0:
+        COMMAND = ["setarch", "-R"] + COMMAND
 WINDOWS = bool(COMMAND) and COMMAND[-1].lower().endswith(".exe")
 # The random suite's rounds and the load suite's clients.  client.exe gets
 # fewer: each start of a Windows program costs far more, under Wine most of all.
@@ -66,13 +59,8 @@ REPEATS = 20 if WINDOWS else 200
 
 # Winsock's codes for the errno values the suites expect (on Windows itself,
 # Python's errno values for sockets are Winsock's already).
-WINSOCK_CODES = {
-    errno.ECONNREFUSED: 10061,
-    errno.ENETUNREACH: 10051,
-    errno.ECONNRESET: 10054,
-    errno.ETIMEDOUT: 10060,
-    errno.EMFILE: 10024,
-}
+WINSOCK_CODES = {errno.ECONNREFUSED: 10061, errno.ENETUNREACH: 10051, errno.ECONNRESET: 10054,
+                 errno.ETIMEDOUT: 10060, errno.EMFILE: 10024}
 
 
 def main():
@@ -161,31 +149,35 @@ def start(args, wrapper=(), stdout=None, env=None, command=None):
 
 
 def finish(started, timeout=RUN_LIMIT):
-    """Waits for a program from start(); returns (stdout, stderr, status),
-    stdout None where the caller gave a file of its own."""
+    """Waits for a program from start(); returns (stdout, stderr, status).
+    stdout is None where the caller gave a file of its own.  The status is
+    the one that a POSIX parent sees, or a text that names the signal that
+    killed the program."""
     process, out, err = started
     try:
-        status = process.wait(timeout=timeout)
+        process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
         raise
     finally:
-        captured = [read(file) if file else None for file in (out, err)]
-        for file in (out, err):
-            if file:
-                file.close()
-    return captured[0], captured[1], status & 0xFF
+        stdout, stderr = [read_and_close(file) if file else None for file in (out, err)]
+    if process.returncode < 0:
+        return stdout, stderr, "killed by signal %d" % -process.returncode
+    # Windows gives main's -1 as 0xFFFFFFFF: the low byte is what a POSIX
+    # parent sees.
+    return stdout, stderr, process.returncode & 0xFF
+
+
+def read_and_close(file):
+    with file:
+        file.seek(0)
+        return file.read()
 
 
 def run(args, **options):
     """Runs the program to its end: finish(start(ARGS, ...))."""
     return finish(start(args, **options))
-
-
-def read(file):
-    file.seek(0)
-    return file.read()
 
 
 # Server scripts: each step acts on the accepted connection.
@@ -233,12 +225,21 @@ def loopback_socket():
 
 
 @contextlib.contextmanager
+def nothing_listening():
+    """Yields a loopback address of its own where nothing listens on PORT,
+    so that a connection there is refused."""
+    with loopback_socket() as sock:
+        yield sock.getsockname()[0]
+
+
+@contextlib.contextmanager
 def serve(*scripts):
-    """A server that takes a connection for each of SCRIPTS (lists of steps),
-    in turn, runs the script on it and closes it; with no script it doesn't
-    listen, so that connections are refused.  Yields its address; on
-    leaving, once the clients have ended, fails unless every connection came
-    and every step succeeded."""
+    """A server that takes a connection for each of SCRIPTS (lists of steps,
+    at least one list), in turn, runs the script on it and closes it.  An
+    empty script accepts, then closes.  Yields its address; on leaving, once
+    the clients have ended, fails unless every connection came and every
+    step succeeded."""
+    assert scripts, "serve() needs a script; nothing_listening() is the address where nothing listens"
     errors = []
     clients_ended, clients_ending = socket.socketpair()
 
@@ -259,9 +260,6 @@ def serve(*scripts):
             errors.append(error)
 
     with loopback_socket() as listener, clients_ended, clients_ending:
-        if not scripts:
-            yield listener.getsockname()[0]
-            return
         listener.listen(max(len(scripts), 16))
         thread = threading.Thread(target=accept_all, args=(listener,), daemon=True)
         thread.start()

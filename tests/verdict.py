@@ -35,11 +35,14 @@ class CountingResult(unittest.TextTestResult):
     def addSubTest(self, test, subtest, err):
         super().addSubTest(test, subtest, err)
         self.with_subtests.add(test.id())
-        self.passed += err is None
+        if err is None:
+            self.passed += 1
 
     def addSuccess(self, test):
+        # A test with subtests passed its subtests, which are counted already.
         super().addSuccess(test)
-        self.passed += test.id() not in self.with_subtests
+        if test.id() not in self.with_subtests:
+            self.passed += 1
 
 
 def main(argv):
@@ -63,7 +66,9 @@ def main(argv):
         failed += 1
     suite = " ".join(filter(None, [os.environ.get("CLIENT_TEST_RUN"), os.path.basename(argv[0])[:-len("_test.py")]]))
     counts = ["%d passed" % result.passed] + ["%d skipped for %s" % (n, why) for why, n in sorted(skipped.items())]
-    line = "%s: %s" % (suite, ", ".join(counts + ["%d failed" % failed] * bool(failed)))
+    if failed:
+        counts.append("%d failed" % failed)
+    line = "%s: %s" % (suite, ", ".join(counts))
     print(line, file=sys.stderr)
     if os.environ.get("CLIENT_TEST_TALLY"):
         with open(os.environ["CLIENT_TEST_TALLY"], "a") as tally:
@@ -92,8 +97,9 @@ def summary(lines):
             tally.append("%s in %s: %s failed" % (suite, run, failed))
         cases[suite][total].append(run)
     for suite, runs in cases.items():
-        tally.append("%s: %s" % (suite, "; ".join("%d case%s in %s" % (total, "s" * (total != 1), ", ".join(sorted(names)))
-                                                  for total, names in sorted(runs.items(), reverse=True))))
+        counts = ["%d %s in %s" % (total, "case" if total == 1 else "cases", ", ".join(sorted(names)))
+                  for total, names in sorted(runs.items(), reverse=True)]
+        tally.append("%s: %s" % (suite, "; ".join(counts)))
     return sorted(tally)
 
 
