@@ -6,7 +6,9 @@ A loopback server answers each connection with a short reply and closes it.
 For each tool the script reports the median wall time per run (hyperfine),
 user-space instructions per run (callgrind), system calls per run (strace -c),
 peak resident memory (GNU time) and the size of its executable, then writes
-the table to bench/RESULTS.md.  The client is built as the release ships it,
+the table to bench/RESULTS.md.  For the client, it also counts the
+instructions and system calls of a run whose stdout is a terminal (a
+pseudo-terminal), for that reply and for a reply that is all control bytes.  The client is built as the release ships it,
 through the presets of its packages.
 
     bench/bench.py           full run, writes bench/RESULTS.md
@@ -36,8 +38,12 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))  # the suite's loopback helper
 from loopback import PORT, own_loopback_socket
 
 REPLY = b"hello from the server\n"
+# 1024 bytes that a terminal is shown as \x9b each: the most work and output
+# for the terminal path.
+CONTROLS = b"\x9b" * 1024
 EMPTY = {}
-TARGETS = {"instructions": 34000, "system calls": 25, "wall, x the empty static program": 1.5}
+# The system calls include the one that asks whether stdout is a terminal.
+TARGETS = {"instructions": 34000, "system calls": 26, "wall, x the empty static program": 1.5}
 
 
 def sh(*command, **options):
@@ -66,7 +72,7 @@ def build():
     return programs
 
 
-def start_server():
+def start_server(reply):
     """Answers every connection with REPLY and closes it, blocked in accept()
     in between."""
     listener = own_loopback_socket()
@@ -78,7 +84,7 @@ def start_server():
         while True:
             conn, _ = listener.accept()
             try:
-                conn.sendall(REPLY)
+                conn.sendall(reply)
             except OSError:
                 pass
             conn.close()
@@ -116,11 +122,12 @@ def median_wall_ms(commands, runs, warmup, rounds):
     return [statistics.median(samples) * 1000 for samples in times]
 
 
-def instructions(command, env):
+def instructions(command, env, stdout=subprocess.PIPE):
     """Callgrind's total of user-space instructions, over every process."""
     with tempfile.TemporaryDirectory() as folder:
-        sh("valgrind", "--tool=callgrind", "--trace-children=yes",
-           "--callgrind-out-file=%s/callgrind.%%p" % folder, *command, env=env)
+        subprocess.run(["valgrind", "--tool=callgrind", "--trace-children=yes",
+                        "--callgrind-out-file=%s/callgrind.%%p" % folder] + command,
+                       env=env, stdout=stdout, stderr=subprocess.PIPE, check=True)
         total = 0
         for name in os.listdir(folder):
             with open(os.path.join(folder, name)) as out:
@@ -128,10 +135,11 @@ def instructions(command, env):
         return total
 
 
-def system_calls(command):
+def system_calls(command, stdout=subprocess.PIPE):
     """strace -c's count: it includes execve, not the final exit_group."""
     with tempfile.NamedTemporaryFile("r") as summary:
-        sh("strace", "-f", "-c", "-o", summary.name, *command, env=EMPTY)
+        subprocess.run(["strace", "-f", "-c", "-o", summary.name] + command,
+                       env=EMPTY, stdout=stdout, stderr=subprocess.PIPE, check=True)
         return int(re.search(r"^\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)(?:\s+\d+)?\s+total$",
                              summary.read(), re.MULTILINE).group(1))
 
@@ -172,7 +180,7 @@ def main():
     # more than the client's own work on a virtual machine, and varies more.
     cpu = min(os.sched_getaffinity(0))
     os.sched_setaffinity(0, {cpu})
-    address = start_server()
+    address = start_server(REPLY)
     tools = peers(programs, address)
     for name, command, _ in tools:
         check_output(name, command)
@@ -185,6 +193,20 @@ def main():
                      "instructions, caller's": instructions(command, dict(os.environ)),
                      "system calls": system_calls(command), "rss": peak_rss_kib(command),
                      "size": os.path.getsize(executable)})
+
+    # The static client again, with stdout on a new pseudo-terminal, which
+    # holds more than one run's output.
+    on_a_terminal = []
+    for reply, server in [("the reply above (%d bytes)" % len(REPLY), address),
+                          ("1024 bytes 0x9B, each shown as `\\x9b`", start_server(CONTROLS))]:
+        command = [programs["static"], server]
+        counts = []
+        for measure in [lambda stdout: instructions(command, EMPTY, stdout), lambda stdout: system_calls(command, stdout)]:
+            controller, terminal = os.openpty()
+            counts.append(measure(terminal))
+            os.close(terminal)
+            os.close(controller)
+        on_a_terminal.append([reply] + counts)
 
     ours, empty = rows[0], rows[-1]
     measured = {"instructions": ours["instructions"], "system calls": ours["system calls"],
@@ -215,6 +237,14 @@ def main():
             row["name"], row["wall"], row["wall"] / ours["wall"], row["instructions"],
             row["instructions"] / ours["instructions"], row["instructions, caller's"], row["system calls"],
             row["rss"], row["size"]))
+    lines += [
+        "",
+        "The client with stdout a terminal (a pseudo-terminal), which is shown every control byte as visible"
+        " text; instructions and system calls as above, where stdout is a pipe:",
+        "",
+        "| reply | instructions | system calls |",
+        "|---|---:|---:|",
+    ] + ["| %s | %d | %d |" % tuple(row) for row in on_a_terminal]
     if "windows" in programs:
         lines += ["", "Windows `client.exe` (static, mingw-w64): %d bytes." % os.path.getsize(programs["windows"])]
     lines += [
@@ -253,7 +283,7 @@ def main():
     # CI's tally, where it keeps one: that the benchmark ran, and what it measured.
     if os.environ.get("CLIENT_TEST_TALLY"):
         with open(os.environ["CLIENT_TEST_TALLY"], "a") as tally:
-            tally.write("bench%s: %d programs measured\n" % (" --quick" * options.quick, len(rows)))
+            tally.write("%s: %d programs measured\n" % ("bench --quick" if options.quick else "bench", len(rows)))
 
 
 if __name__ == "__main__":

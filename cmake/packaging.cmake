@@ -115,8 +115,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 client connects to TCP port 5050 at the IPv4 address given on its command
 line, takes what one receive delivers (at most 1024 bytes), prints it on
 standard output after a fixed label, and exits 0; on any failure it exits
-255. It sends nothing, has no options, no time-out of its own, and looks up
-no names.]])
+255. On a terminal, it shows the control characters of what it prints
+instead of passing them to the terminal. It sends nothing, has no options,
+no time-out of its own, and looks up no names.]])
 # Debian's name for the target's architecture.  CPack would name the build
 # machine's, which is wrong for a cross build.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")

@@ -34,7 +34,7 @@ required() {
     echo "$tool"
 }
 
-program="src/client.cpp src/platform_sockets.h"
+program="src/client.cpp src/sockets_and_terminal.h src/visible_text.h"
 cmake --preset default >/dev/null # compile_commands.json, for clang-tidy and cppcheck
 
 format=$(required clang-format)
@@ -47,7 +47,7 @@ judged "$tidy" "$tidy" --quiet -p build/default src/client.cpp
 # cppcheck 2.11 and later follow only some of the branches unless told to
 # follow all.  2.13 and later report how many of their checkers ran: that
 # count says nothing about the program.
-set -- --quiet --enable=all --inconclusive --std=c++17 --error-exitcode=1 \
+set -- --quiet --enable=all --inconclusive --language=c++ --std=c++17 --error-exitcode=1 \
     --suppressions-list=.cppcheck-suppressions --inline-suppr
 help=$(cppcheck --help)
 case $help in *--check-level=*) set -- "$@" --check-level=exhaustive ;; esac

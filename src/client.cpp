@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform_sockets.h"
+#include "sockets_and_terminal.h"
+#include "visible_text.h"
 
 namespace {
 constexpr unsigned short SERVER_PORT = 5050;
@@ -22,8 +23,7 @@ int main(int argc, char *argv[])
     memset(buffer, 0, sizeof(buffer));
 
     WSADATA wsaData;
-    // On POSIX it also secures the standard descriptors and ignores SIGPIPE
-    // and SIGXFSZ (platform_sockets.h).
+    // On POSIX systems this step does more (sockets_and_terminal.h).
     if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
         printf("Failed to load Winsock.\n");
         return -1;
@@ -64,14 +64,25 @@ int main(int argc, char *argv[])
         return -1;
     }
 
-    // The precision keeps printf inside the received bytes.  A full buffer
-    // with no zero byte is printed whole, and printf doesn't read past it.
-    // A zero byte still ends the text.
+    // A terminal gets the text with every byte that it could act on made
+    // visible (visible_text.h).  Anything else gets the bytes as they came.
+    const char *text = buffer;
+    auto text_length = static_cast<size_t>(received);
+    char visible[RECV_BUFFER_SIZE * VISIBLE_BYTES_PER_BYTE];
+    if (stdout_is_terminal()) {
+        text_length = make_visible(buffer, text_length, visible);
+        text = visible;
+    }
+
+    // The precision keeps printf inside the text.  A full buffer with no
+    // zero byte is printed whole, and printf doesn't read past it.  A zero
+    // byte still ends the text.
     int status = 0;
-    if (printf("recv() data from server: %.*s\n", static_cast<int>(received), buffer) < 0 ||
+    if (printf("recv() data from server: %.*s\n", static_cast<int>(text_length), text) < 0 ||
         fflush(stdout) == EOF || ferror(stdout) != 0) {
-        // A reply that didn't reach stdout was not delivered.  An unbuffered
-        // stream reports a failed write only through its error flag.
+        // A reply that didn't reach stdout was not delivered.  Microsoft's C
+        // run-time leaves stdout unbuffered on a character device, such as a
+        // console, and there a failed write shows only in the error flag.
         status = -1;
     }
 

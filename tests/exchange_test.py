@@ -4,15 +4,28 @@ each form of the address on its command line."""
 import errno
 import os
 import pathlib
+import re
 import socket
 import struct
+import subprocess
 import tempfile
+import unittest
 
 import support
-from support import FAILURE, USAGE, failed, hold, output, pause, reply, reset, run, send, serve
+from support import FAILURE, USAGE, failed, hold, on_a_terminal, output, pause, reply, reset, run, send, serve
 
 FULL = bytes(range(1, 256)) * 4 + b"\xff\xfe\xfd\xfc"  # 1024 bytes, no zero byte
 assert len(FULL) == 1024
+
+# A greeting with each thing that a terminal acts on, and each class of byte
+# that the rule in client.1 tells apart.  It fills the 1024 bytes of the
+# receive and ends in the first byte of a character: nothing may be read
+# past it.
+HOSTILE = (b"title\x1b]0;pwned\x07 clipboard\x1b]52;c;cHduZWQ=\x07 clear\x1b[2J lone\rCR, CR LF\r\n tab\t"
+           b"LF\n BS\x08 DEL\x7f SOH\x01 US\x1f ~ 8-bit CSI\x9b C1\xc2\x80\xc2\x9b\xc2\x9f"
+           b" text\xc2\xa0\xe2\x82\xac\xed\x9f\xbf\xee\x80\x80\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf overlong\xc0\xaf"
+           b"\xe0\x9f\xbf\xf0\x8f\xbf\xbf surrogate\xed\xa0\x80 too high\xf4\x90\x80\x80\xf5\x80 stray\x80\xe2(\xa1")
+GREETING = HOSTILE.ljust(1023, b".") + b"\xc2"
 
 EXCHANGES = [
     # name                    server script                                expected stdout            status  or, on Windows
@@ -27,6 +40,7 @@ EXCHANGES = [
     ("1024 bytes, no zero",    [send(FULL), hold],                          reply(FULL),               0,       None),
     ("more than 1024 bytes",   [send(FULL + b"overflow" * 100), hold],      reply(FULL),               0,       None),
     ("close without sending",  [],                                          b"",                       FAILURE, None),
+    ("hostile greeting",       [send(GREETING + b"\xac, never read"), hold], reply(GREETING),         0,       None),
     # Wine may report a reset that beat the receive as an orderly close.
     ("reset while waiting",    [pause(0.3), reset],                         failed("recv", errno.ECONNRESET), FAILURE, b""),
 ]
@@ -56,6 +70,21 @@ def look_alikes(address):
     ]
 
 
+def on_a_character_device(address):
+    """Under Wine: client.exe's stdout and status where stdout is a
+    character device that is no console: cmd opens a new pseudo-terminal, in
+    raw mode, by its name as a file.  cmd's complaint about it goes to
+    stderr, unjudged."""
+    import pty
+    import tty
+    controller, terminal = pty.openpty()
+    tty.setraw(terminal)
+    program = "Z:" + os.path.abspath(support.COMMAND[-1]).replace("/", "\\")
+    device = "Z:" + os.ttyname(terminal).replace("/", "\\")
+    _, _, status = run(["/c", "%s %s > %s" % (program, address, device)], command=support.COMMAND[:-1] + ["cmd"])
+    return support.sent_to_terminal(controller, terminal), status
+
+
 def instruments():
     """The instruments that the program runs with: memcheck, if valgrind
     names it as its tool in the XML report that VALGRIND_OPTS asks for; the
@@ -74,10 +103,30 @@ def instruments():
 
 class ExchangeTest(support.ClientTestCase):
     def test_server_behaviours(self):
+        # stdout is a pipe, which gets the exact bytes.
         for name, script, stdout, status, or_on_windows in EXCHANGES:
             with self.subTest(name), serve(script) as address:
                 accepted = [stdout] + ([or_on_windows] if support.WINDOWS and or_on_windows is not None else [])
-                self.assertIn(run([address]), [(out, b"", status) for out in accepted])
+                self.assertIn(run([address], stdout=subprocess.PIPE), [(out, b"", status) for out in accepted])
+
+    @unittest.skipIf(os.name == "nt", "Windows: no pseudo-terminal")
+    def test_hostile_greeting_on_a_terminal(self):
+        with serve([send(GREETING + b"\xac, never read"), hold]) as address:
+            got = support.run_on_terminal([address])
+        if not support.WINE:
+            self.assertEqual(got, (on_a_terminal(GREETING), b"", 0))
+            return
+        # Wine's console draws the text with CSI sequences of its own, moves
+        # the cursor for a space, and breaks lines at its width.  Without
+        # those, no ESC, BEL or CSI is left, and every caret and \xhh form is
+        # there, in order.
+        drawn = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\r|\n", b"", got[0])
+        self.assertEqual(([byte for byte in b"\x1b\x07\x9b" if byte in drawn],) + got[1:], ([], b"", 0))
+        self.assertEqual(re.findall(rb"\^.|\\x..", drawn), re.findall(rb"\^.|\\x..", on_a_terminal(GREETING)))
+        # A character device that is no console gets the exact bytes, though
+        # _isatty would take it for a terminal.
+        with serve([send(GREETING + b"\xac, never read"), hold]) as address:
+            self.assertEqual(on_a_character_device(address), (reply(GREETING), 0))
 
     def test_address_forms(self):
         with serve(*[[send(b"hi")]] * len(address_forms("127.0.0.1"))) as address:

@@ -1,14 +1,16 @@
 """Randomized replies: any bytes, any length from 1 to 1024, printed exactly
-up to the first zero byte. Seeded; CLIENT_TEST_SEED and CLIENT_TEST_ROUNDS
-replay or resize a run."""
+up to the first zero byte; where stdout can be a pseudo-terminal (POSIX,
+not Wine), every fourth reply goes to one.  Seeded; CLIENT_TEST_SEED and
+CLIENT_TEST_ROUNDS replay or resize a run."""
 
 import os
 import random
 
 import support
-from support import hold, reply, send, serve
+from support import hold, on_a_terminal, reply, send, serve
 
-SPECIAL = b"\0%\r\n" + bytes(range(0x80, 0x100))
+SPECIAL = b"\0%\r\n\x1b\x7f" + bytes(range(0x80, 0x100))
+TERMINAL = os.name == "posix" and not support.WINE
 
 
 def random_reply(rng):
@@ -27,7 +29,10 @@ class RandomTest(support.ClientTestCase):
         # A server a round, so that one round's failure leaves the others be.
         for number, data in enumerate([random_reply(rng) for _ in range(rounds)]):
             with self.subTest(seed=seed, round=number), serve([send(data), hold]) as address:
-                self.check([address], reply(data), 0)
+                if TERMINAL and number % 4 == 0:
+                    self.assertEqual(support.run_on_terminal([address]), (on_a_terminal(data), b"", 0))
+                else:
+                    self.check([address], reply(data), 0)
 
 
 if __name__ == "__main__":

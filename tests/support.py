@@ -113,6 +113,23 @@ def reply(data):
     return output(LABEL + data.split(b"\0")[0] + b"\n")
 
 
+def on_a_terminal(data):
+    """What a terminal is sent where the program receives DATA: the label,
+    the text made visible by the rule in client.1, and a newline, each LF
+    as the CR LF that the terminal writes.  Python's UTF-8 codec follows
+    Unicode (the shortest form, no surrogate, nothing above U+10FFFF) and
+    writes each byte that is part of no character as \\xhh."""
+    text, shown = data.split(b"\0")[0].decode("utf-8", "backslashreplace"), ""
+    for at, character in enumerate(text):
+        if " " <= character < "\x7f" or character >= "\xa0" or character in "\t\n" or text[at:at + 2] == "\r\n":
+            shown += character
+        elif character < "\x80":
+            shown += "^" + chr(ord(character) ^ 0x40)
+        else:
+            shown += "".join("\\x%02x" % byte for byte in character.encode())
+    return (LABEL + shown.encode() + b"\n").replace(b"\n", b"\r\n")
+
+
 def failed(call, code):
     """The line for a failed socket CALL with errno CODE."""
     assert call in SOCKET_CALLS, call
@@ -138,9 +155,9 @@ def unreachable():
 
 def start(args, wrapper=(), stdout=None, env=None, command=None):
     """Starts the program (or COMMAND, another copy of it), for finish().
-    STDOUT, if given, is a file or descriptor of the caller's.  Output goes
-    to files, not pipes: a helper that Wine starts may keep a pipe open long
-    after the run."""
+    STDOUT, if given, is PIPE or a file or descriptor of the caller's.
+    Otherwise it goes to a file, as stderr does: a helper that Wine starts
+    may keep a pipe open long after the run."""
     out = tempfile.TemporaryFile() if stdout is None else None
     err = tempfile.TemporaryFile()
     process = subprocess.Popen(list(wrapper) + (command or COMMAND) + list(args), stdin=subprocess.DEVNULL,
@@ -155,13 +172,15 @@ def finish(started, timeout=RUN_LIMIT):
     killed the program."""
     process, out, err = started
     try:
-        process.wait(timeout=timeout)
+        piped, _ = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
         raise
     finally:
         stdout, stderr = [read_and_close(file) if file else None for file in (out, err)]
+    if piped is not None:
+        stdout = piped
     if process.returncode < 0:
         return stdout, stderr, "killed by signal %d" % -process.returncode
     # Windows gives main's -1 as 0xFFFFFFFF: the low byte is what a POSIX
@@ -178,6 +197,31 @@ def read_and_close(file):
 def run(args, **options):
     """Runs the program to its end: finish(start(ARGS, ...))."""
     return finish(start(args, **options))
+
+
+def run_on_terminal(args, **options):
+    """Runs the program with stdout on a new pseudo-terminal (POSIX only),
+    as in a terminal window; returns what the terminal was sent, stderr and
+    the status."""
+    import pty
+    controller, terminal = pty.openpty()
+    started = start(args, stdout=terminal, **options)
+    return (sent_to_terminal(controller, terminal),) + finish(started)[1:]
+
+
+def sent_to_terminal(controller, terminal):
+    """Closes TERMINAL, a pseudo-terminal's own descriptor, and reads what
+    programs write to it through CONTROLLER, until the last has closed it:
+    then Linux gives EIO, macOS the end of the file."""
+    os.close(terminal)
+    sent = b""
+    with open(controller, "rb", buffering=0) as screen, contextlib.suppress(OSError):
+        while select.select([screen], [], [], RUN_LIMIT)[0]:
+            chunk = screen.read(65536)
+            if not chunk:
+                break
+            sent += chunk
+    return sent
 
 
 # Server scripts: each step acts on the accepted connection.

@@ -1,9 +1,8 @@
-// Gives POSIX systems the Winsock names that client.cpp uses, so that main
-// reads the same on Windows and on POSIX systems.  Most names are plain
-// stand-ins.  WSAStartup does more on POSIX: it secures the standard
-// descriptors and ignores SIGPIPE and SIGXFSZ.
-#ifndef CLIENT_PLATFORM_SOCKETS_H
-#define CLIENT_PLATFORM_SOCKETS_H
+// What client.cpp asks of the platform, by the same names everywhere: the
+// socket calls by their Winsock names, which POSIX systems get here, and
+// whether stdout is a terminal.
+#ifndef CLIENT_SOCKETS_AND_TERMINAL_H
+#define CLIENT_SOCKETS_AND_TERMINAL_H
 
 #ifdef _WIN32
 
@@ -15,6 +14,15 @@
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 #endif
 #include <winsock2.h>
+
+// Whether stdout is a console.  GetConsoleMode succeeds on a console
+// alone.  _isatty would not do: it is true for every character device, NUL
+// and the serial ports among them.
+inline bool stdout_is_terminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
 
 #else
 
@@ -42,10 +50,10 @@ constexpr unsigned short MAKEWORD(unsigned char low, unsigned char high)
 // A socket takes the lowest free descriptor.  If stdout is closed, the
 // socket can take descriptor 1, and printf then writes to the server.  So
 // each closed standard descriptor gets /dev/null, opened read-only: a write
-// to a closed stdout still fails, and the exit status says so.  The test for
-// a closed descriptor is fcntl's EBADF, which POSIX fixes and every kernel
-// gives.  poll is not used: macOS's poll reports nothing for a closed
-// descriptor.  Returns 0, or -1 with errno set.
+// to a closed stdout still fails, and the exit status says so.  A closed
+// descriptor is one where fcntl fails with EBADF, as POSIX specifies and
+// every kernel does.  poll is not used: macOS's poll reports nothing for a
+// closed descriptor.  Returns 0, or -1 with errno set.
 inline int secure_standard_descriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -55,8 +63,9 @@ inline int secure_standard_descriptors()
         if (errno != EBADF) {
             return -1;
         }
-        // open takes the lowest free number, which is fd: the lower ones are
-        // open by now.  errno is open's, or else still fcntl's.
+        // open takes the lowest free number.  That is fd, because the lower
+        // ones are open by now.  If open fails, errno says why.  If it
+        // returns another number, errno still holds fcntl's EBADF.
         if (open("/dev/null", O_RDONLY) != fd) {
             return -1;
         }
@@ -64,10 +73,12 @@ inline int secure_standard_descriptors()
     return 0;
 }
 
-// The start step.  SIGPIPE and SIGXFSZ are ignored, so that a write to a
-// pipe whose reader has gone, or to a file at its size limit, fails with
-// EPIPE or EFBIG.  main then returns -1.  Without this, the signal would end
-// the process.  The signals that a person sends keep their defaults.
+// The start step, which does more on POSIX than on Windows: it secures the
+// standard descriptors (above), and it ignores SIGPIPE and SIGXFSZ.  Then a
+// write to a pipe whose reader has gone, or to a file at its size limit,
+// fails with EPIPE or EFBIG, and main returns -1.  Without this, the signal
+// would end the process.  The signals that a person sends keep their
+// defaults.
 inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
 {
     if (secure_standard_descriptors() == -1 || signal(SIGPIPE, SIG_IGN) == SIG_ERR ||
@@ -82,6 +93,9 @@ inline int WSACleanup() { return 0; }
 inline int WSAGetLastError() { return errno; }
 
 inline int closesocket(SOCKET socket) { return close(socket); }
+
+// Whether stdout is a terminal.
+inline bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
 
 #endif
 
