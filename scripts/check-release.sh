@@ -17,8 +17,9 @@ passed() {
     [ -z "${CLIENT_TEST_TALLY:-}" ] || echo "check-release $1: ${names% }" >>"$CLIENT_TEST_TALLY"
 }
 
-# Judged by what it prints, too: a tag that it shows is a finding, whatever
-# its exit status (it says on stderr that it runs as root).
+# lintian is judged by its exit status and by its stdout: any tag that it
+# prints there is a finding.  Its stderr is not judged, because lintian
+# run as root says so there.
 tags=$(lintian --fail-on error,warning dist/*.deb) || { echo "$tags"; exit 1; }
 [ -z "$tags" ] || { echo "$tags"; echo "check-release: lintian shows the tags above" >&2; exit 1; }
 echo "check-release: lintian passes $(echo dist/*.deb)"

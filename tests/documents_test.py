@@ -3,7 +3,8 @@ print and return: README.md's and the manual page's (client.1) messages,
 exit statuses and error codes, in POSIX (Linux) and in Windows' numbers,
 and the output of their examples; and the statuses that the .deb's
 description states.  Linux only, where Python's errno values are the
-numbers that the documents give."""
+numbers that the documents give.  Also that the README names the Ubuntu
+release that the forge's CI builds on."""
 
 import errno
 import pathlib
@@ -110,6 +111,11 @@ class DocumentsTest(unittest.TestCase):
                 (key,) = [key for key in found if key[0] == document and command in key[1]]
                 self.assertEqual(found.pop(key), output)
         self.assertEqual(found, {}, "examples that no row of EXAMPLES names")
+
+    def test_ubuntu_release(self):
+        # The README names the release that the forge's Ubuntu job runs on.
+        job = re.search(r"(?m)^  ubuntu:\n(?:    .*\n)*?    runs-on: ubuntu-(\S+)$", read(".github/workflows/ci.yml"))
+        self.assertEqual(set(re.findall(r"Ubuntu (\d+\.\d+)", read("README.md"))), {job.group(1)})
 
     def test_codes(self):
         self.assertEqual(sorted((linux, windows) for _, linux, windows in self.codes), CODES, "README.md")
