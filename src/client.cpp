@@ -10,6 +10,7 @@
 namespace {
 constexpr unsigned short SERVER_PORT = 5050;
 constexpr int RECV_BUFFER_SIZE = 1024;
+constexpr const char *REPLY_LABEL = "recv() data from server: ";
 } // namespace
 
 int main(int argc, char *argv[])
@@ -66,23 +67,19 @@ int main(int argc, char *argv[])
 
     // A terminal gets the text with every byte that it could act on made
     // visible (visible_text.h).  Anything else gets the bytes as they came.
-    const char *text = buffer;
-    auto text_length = static_cast<size_t>(received);
-    char visible[RECV_BUFFER_SIZE * VISIBLE_BYTES_PER_BYTE];
-    if (stdout_is_terminal()) {
-        text_length = make_visible(buffer, text_length, visible);
-        text = visible;
-    }
-
-    // The precision keeps printf inside the text.  A full buffer with no
-    // zero byte is printed whole, and printf doesn't read past it.  A zero
-    // byte still ends the text.
+    // There the precision keeps printf inside the received bytes: a full
+    // buffer with no zero byte is printed whole, and a zero byte still ends
+    // the text.
     int status = 0;
-    if (printf("recv() data from server: %.*s\n", static_cast<int>(text_length), text) < 0 ||
-        fflush(stdout) == EOF || ferror(stdout) != 0) {
+    if (stdout_is_terminal()) {
+        char visible[RECV_BUFFER_SIZE * VISIBLE_BYTES_PER_BYTE];
+        const size_t length = make_visible(buffer, static_cast<size_t>(received), visible);
+        status = print_on_terminal(REPLY_LABEL, visible, length);
+    } else if (printf("%s%.*s\n", REPLY_LABEL, static_cast<int>(received), buffer) < 0 ||
+               fflush(stdout) == EOF || ferror(stdout) != 0) {
         // A reply that didn't reach stdout was not delivered.  Microsoft's C
-        // run-time leaves stdout unbuffered on a character device, such as a
-        // console, and there a failed write shows only in the error flag.
+        // run-time leaves stdout unbuffered on a character device, such as
+        // NUL, and there a failed write shows only in the error flag.
         status = -1;
     }
 

@@ -1,6 +1,6 @@
 // What client.cpp asks of the platform, by the same names everywhere: the
-// socket calls by their Winsock names, which POSIX systems get here, and
-// whether stdout is a terminal.
+// socket calls by their Winsock names, which POSIX systems get here,
+// whether stdout is a terminal, and how a line is printed on one.
 #ifndef CLIENT_SOCKETS_AND_TERMINAL_H
 #define CLIENT_SOCKETS_AND_TERMINAL_H
 
@@ -15,6 +15,8 @@
 #endif
 #include <winsock2.h>
 
+#include <cstring>
+
 // Whether stdout is a console.  GetConsoleMode succeeds on a console
 // alone.  _isatty would not do: it is true for every character device, NUL
 // and the serial ports among them.
@@ -24,12 +26,55 @@ inline bool stdout_is_terminal()
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+// Writes the LENGTH bytes of TEXT, which is UTF-8, to CONSOLE in UTF-16.
+// Returns 0, or -1 if the console didn't take it all.
+inline int write_utf8_to_console(HANDLE console, const char *text, size_t length)
+{
+    constexpr size_t PIECE = 512;
+    wchar_t wide[PIECE];
+    while (length > 0) {
+        // A piece ends before a byte that starts a character, never inside one.
+        size_t piece = length < PIECE ? length : PIECE;
+        while (piece < length && (static_cast<unsigned char>(text[piece]) & 0xC0U) == 0x80U) {
+            --piece;
+        }
+        const int units = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(piece), wide,
+                                              static_cast<int>(PIECE));
+        DWORD written = 0;
+        if (units == 0 ||
+            WriteConsoleW(console, wide, static_cast<DWORD>(units), &written, nullptr) == 0 ||
+            written != static_cast<DWORD>(units)) {
+            return -1;
+        }
+        text += piece;
+        length -= piece;
+    }
+    return 0;
+}
+
+// Prints LABEL, the LENGTH bytes of TEXT and a newline, all UTF-8, on the
+// console that stdout is, in UTF-16.  Given bytes, the C run-time or the
+// console's code page reads each byte as a character of its own, and some
+// read 0x80 to 0x9F as C1 controls, as Wine's C run-time does.  Returns 0,
+// or -1 if the console didn't take the whole line.
+inline int print_on_terminal(const char *label, const char *text, size_t length)
+{
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (write_utf8_to_console(console, label, strlen(label)) == -1 ||
+        write_utf8_to_console(console, text, length) == -1 ||
+        write_utf8_to_console(console, "\n", 1) == -1) {
+        return -1;
+    }
+    return 0;
+}
+
 #else
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -96,6 +141,17 @@ inline int closesocket(SOCKET socket) { return close(socket); }
 
 // Whether stdout is a terminal.
 inline bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+// Prints LABEL, the LENGTH bytes of TEXT and a newline on stdout, which is
+// a terminal.  Returns 0, or -1 if the line didn't reach it.
+inline int print_on_terminal(const char *label, const char *text, size_t length)
+{
+    if (printf("%s%.*s\n", label, static_cast<int>(length), text) < 0 || fflush(stdout) == EOF ||
+        ferror(stdout) != 0) {
+        return -1;
+    }
+    return 0;
+}
 
 #endif
 
