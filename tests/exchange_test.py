@@ -7,7 +7,6 @@ import pathlib
 import re
 import socket
 import struct
-import subprocess
 import tempfile
 import unittest
 
@@ -70,25 +69,9 @@ def look_alikes(address):
     ]
 
 
-def on_a_character_device(address):
-    """Under Wine: client.exe's stdout and status where stdout is a
-    character device that is no console: cmd opens a new pseudo-terminal, in
-    raw mode, by its name as a file.  cmd's complaint about it goes to
-    stderr, unjudged."""
-    import pty
-    import tty
-    controller, terminal = pty.openpty()
-    tty.setraw(terminal)
-    program = "Z:" + os.path.abspath(support.COMMAND[-1]).replace("/", "\\")
-    device = "Z:" + os.ttyname(terminal).replace("/", "\\")
-    _, _, status = run(["/c", "%s %s > %s" % (program, address, device)], command=support.COMMAND[:-1] + ["cmd"])
-    return support.sent_to_terminal(controller, terminal), status
-
-
 def instruments():
-    """The instruments that the program runs with: memcheck, if valgrind
-    names it as its tool in the XML report that VALGRIND_OPTS asks for; the
-    sanitizers, if the program holds their run-times."""
+    """The program's instruments: memcheck, if valgrind's XML report, which
+    VALGRIND_OPTS asks for, names it; the sanitizers, if it holds their run-times."""
     found = set()
     with tempfile.TemporaryDirectory() as folder:
         report = pathlib.Path(folder, "valgrind.xml")
@@ -103,11 +86,17 @@ def instruments():
 
 class ExchangeTest(support.ClientTestCase):
     def test_server_behaviours(self):
-        # stdout is a pipe, which gets the exact bytes.
         for name, script, stdout, status, or_on_windows in EXCHANGES:
             with self.subTest(name), serve(script) as address:
                 accepted = [stdout] + ([or_on_windows] if support.WINDOWS and or_on_windows is not None else [])
-                self.assertIn(run([address], stdout=subprocess.PIPE), [(out, b"", status) for out in accepted])
+                self.assertIn(run([address]), [(out, b"", status) for out in accepted])
+
+    def test_hostile_greeting_to_a_file(self):
+        # A file gets the exact bytes, as a pipe does (above).
+        with serve([send(GREETING + b"\xac, never read"), hold]) as address, tempfile.TemporaryFile() as file:
+            self.assertEqual(run([address], stdout=file), (None, b"", 0))
+            file.seek(0)
+            self.assertEqual(file.read(), reply(GREETING))
 
     @unittest.skipIf(os.name == "nt", "Windows: no pseudo-terminal")
     def test_hostile_greeting_on_a_terminal(self):
@@ -125,9 +114,16 @@ class ExchangeTest(support.ClientTestCase):
         self.assertEqual((controls,) + got[1:], (set(), b"", 0))
         self.assertEqual(re.findall(rb"\^.|\\x..", drawn), re.findall(rb"\^.|\\x..", on_a_terminal(GREETING)))
         # A character device that is no console gets the exact bytes, though
-        # _isatty would take it for a terminal.
+        # _isatty would take it for a terminal: cmd opens a new pseudo-terminal
+        # by its name, as a file.  cmd's complaint about it goes to stderr,
+        # unjudged; the terminal writes each LF as CR LF.
+        controller, terminal = os.openpty()
+        program = "Z:" + os.path.abspath(support.COMMAND[-1]).replace("/", "\\")
+        device = "Z:" + os.ttyname(terminal).replace("/", "\\")
         with serve([send(GREETING + b"\xac, never read"), hold]) as address:
-            self.assertEqual(on_a_character_device(address), (reply(GREETING), 0))
+            _, _, status = run(["/c", "%s %s > %s" % (program, address, device)], command=support.COMMAND[:-1] + ["cmd"])
+        self.assertEqual((support.sent_to_terminal(controller, terminal), status),
+                         (reply(GREETING).replace(b"\n", b"\r\n"), 0))
 
     def test_address_forms(self):
         with serve(*[[send(b"hi")]] * len(address_forms("127.0.0.1"))) as address:

@@ -84,9 +84,9 @@ def shell_wrapper(closed, shell_first):
 
 @contextlib.contextmanager
 def stdout_as(kind):
-    """None (the harness captures stdout), or a file of that KIND to write to."""
+    """A pipe that the harness reads, or a file of that KIND to write to."""
     if kind is None:
-        yield None
+        yield subprocess.PIPE
     elif kind == A_FILE:
         with tempfile.TemporaryFile() as file:
             yield file

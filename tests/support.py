@@ -115,10 +115,9 @@ def reply(data):
 
 def on_a_terminal(data):
     """What a terminal is sent where the program receives DATA: the label,
-    the text made visible by the rule in client.1, and a newline, each LF
-    as the CR LF that the terminal writes.  Python's UTF-8 codec follows
-    Unicode (the shortest form, no surrogate, nothing above U+10FFFF) and
-    writes each byte that is part of no character as \\xhh."""
+    the text made visible by the rule in client.1, a newline, each LF as CR
+    LF.  Python's UTF-8 codec is Unicode's (the shortest form, no surrogate,
+    up to U+10FFFF), and shows each byte of no character as \\xhh."""
     text, shown = data.split(b"\0")[0].decode("utf-8", "backslashreplace"), ""
     for at, character in enumerate(text):
         if " " <= character < "\x7f" or character >= "\xa0" or character in "\t\n" or text[at:at + 2] == "\r\n":
@@ -153,45 +152,28 @@ def unreachable():
     raise AssertionError("a connection to 255.255.255.255 succeeded")
 
 
-def start(args, wrapper=(), stdout=None, env=None, command=None):
+def start(args, wrapper=(), stdout=subprocess.PIPE, env=None, command=None):
     """Starts the program (or COMMAND, another copy of it), for finish().
-    STDOUT, if given, is PIPE or a file or descriptor of the caller's.
-    Otherwise it goes to a file, as stderr does: a helper that Wine starts
-    may keep a pipe open long after the run."""
-    out = tempfile.TemporaryFile() if stdout is None else None
-    err = tempfile.TemporaryFile()
-    process = subprocess.Popen(list(wrapper) + (command or COMMAND) + list(args), stdin=subprocess.DEVNULL,
-                               stdout=out or stdout, stderr=err, env=env)
-    return process, out, err
+    STDOUT, if given, is a file or descriptor of the caller's."""
+    return subprocess.Popen(list(wrapper) + (command or COMMAND) + list(args), stdin=subprocess.DEVNULL,
+                            stdout=stdout, stderr=subprocess.PIPE, env=env)
 
 
-def finish(started, timeout=RUN_LIMIT):
-    """Waits for a program from start(); returns (stdout, stderr, status).
-    stdout is None where the caller gave a file of its own.  The status is
-    the one that a POSIX parent sees, or a text that names the signal that
-    killed the program."""
-    process, out, err = started
+def finish(process, timeout=RUN_LIMIT):
+    """Waits for a program from start(); returns (stdout, stderr, status):
+    stdout None where the caller gave a file, the status as a POSIX parent
+    sees it, or a text that names the signal that killed the program."""
     try:
-        piped, _ = process.communicate(timeout=timeout)
+        stdout, stderr = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
         raise
-    finally:
-        stdout, stderr = [read_and_close(file) if file else None for file in (out, err)]
-    if piped is not None:
-        stdout = piped
     if process.returncode < 0:
         return stdout, stderr, "killed by signal %d" % -process.returncode
     # Windows gives main's -1 as 0xFFFFFFFF: the low byte is what a POSIX
     # parent sees.
     return stdout, stderr, process.returncode & 0xFF
-
-
-def read_and_close(file):
-    with file:
-        file.seek(0)
-        return file.read()
 
 
 def run(args, **options):
@@ -200,26 +182,20 @@ def run(args, **options):
 
 
 def run_on_terminal(args, **options):
-    """Runs the program with stdout on a new pseudo-terminal (POSIX only),
-    as in a terminal window; returns what the terminal was sent, stderr and
-    the status."""
-    import pty
-    controller, terminal = pty.openpty()
+    """run(ARGS, ...) with stdout on a new pseudo-terminal (POSIX only): what
+    the terminal was sent, stderr, and the status."""
+    controller, terminal = os.openpty()
     started = start(args, stdout=terminal, **options)
     return (sent_to_terminal(controller, terminal),) + finish(started)[1:]
 
 
 def sent_to_terminal(controller, terminal):
-    """Closes TERMINAL, a pseudo-terminal's own descriptor, and reads what
-    programs write to it through CONTROLLER, until the last has closed it:
-    then Linux gives EIO, macOS the end of the file."""
+    """Closes TERMINAL, a pseudo-terminal's own descriptor, and reads what is
+    written to it through CONTROLLER until it ends: EIO on Linux, EOF on macOS."""
     os.close(terminal)
     sent = b""
     with open(controller, "rb", buffering=0) as screen, contextlib.suppress(OSError):
-        while select.select([screen], [], [], RUN_LIMIT)[0]:
-            chunk = screen.read(65536)
-            if not chunk:
-                break
+        while select.select([screen], [], [], RUN_LIMIT)[0] and (chunk := screen.read(65536)):
             sent += chunk
     return sent
 
