@@ -66,21 +66,16 @@ int main(int argc, char *argv[])
     }
 
     // A terminal gets the text with every byte that it could act on made
-    // visible (visible_text.h).  Anything else gets the bytes as they came.
-    // There the precision keeps printf inside the received bytes: a full
-    // buffer with no zero byte is printed whole, and a zero byte still ends
-    // the text.
+    // visible (visible_text.h).  Anything else gets the bytes as they came:
+    // a full buffer with no zero byte is printed whole.  A reply that didn't
+    // reach stdout was not delivered, and the status says so.
     int status = 0;
     if (stdout_is_terminal()) {
         char visible[RECV_BUFFER_SIZE * VISIBLE_BYTES_PER_BYTE];
         const size_t length = make_visible(buffer, static_cast<size_t>(received), visible);
         status = print_on_terminal(REPLY_LABEL, visible, length);
-    } else if (printf("%s%.*s\n", REPLY_LABEL, static_cast<int>(received), buffer) < 0 ||
-               fflush(stdout) == EOF || ferror(stdout) != 0) {
-        // A reply that didn't reach stdout was not delivered.  Microsoft's C
-        // run-time leaves stdout unbuffered on a character device, such as
-        // NUL, and there a failed write shows only in the error flag.
-        status = -1;
+    } else {
+        status = print_line(REPLY_LABEL, buffer, static_cast<size_t>(received));
     }
 
     closesocket(sock);

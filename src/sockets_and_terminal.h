@@ -4,6 +4,22 @@
 #ifndef CLIENT_SOCKETS_AND_TERMINAL_H
 #define CLIENT_SOCKETS_AND_TERMINAL_H
 
+#include <cstdio>
+
+// Prints LABEL, the LENGTH bytes of TEXT and a newline on stdout with
+// printf, which the precision keeps inside TEXT.  A zero byte ends TEXT.
+// Returns 0, or -1 if the line didn't reach stdout.  Microsoft's C run-time
+// leaves stdout unbuffered on a character device, such as NUL, and there a
+// failed write shows only in the error flag.
+inline int print_line(const char *label, const char *text, size_t length)
+{
+    if (printf("%s%.*s\n", label, static_cast<int>(length), text) < 0 || fflush(stdout) == EOF ||
+        ferror(stdout) != 0) {
+        return -1;
+    }
+    return 0;
+}
+
 #ifdef _WIN32
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -74,7 +90,6 @@ inline int print_on_terminal(const char *label, const char *text, size_t length)
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -142,15 +157,10 @@ inline int closesocket(SOCKET socket) { return close(socket); }
 // Whether stdout is a terminal.
 inline bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
 
-// Prints LABEL, the LENGTH bytes of TEXT and a newline on stdout, which is
-// a terminal.  Returns 0, or -1 if the line didn't reach it.
+// A terminal on POSIX systems takes the line as printf writes it.
 inline int print_on_terminal(const char *label, const char *text, size_t length)
 {
-    if (printf("%s%.*s\n", label, static_cast<int>(length), text) < 0 || fflush(stdout) == EOF ||
-        ferror(stdout) != 0) {
-        return -1;
-    }
-    return 0;
+    return print_line(label, text, length);
 }
 
 #endif

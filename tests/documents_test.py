@@ -1,10 +1,9 @@
 """What users and packagers read says what the suites expect the program to
 print and return: README.md's and the manual page's (client.1) messages,
 exit statuses and error codes, in POSIX (Linux) and in Windows' numbers,
-and the output of their examples; and the statuses that the .deb's
-description states.  Linux only, where Python's errno values are the
-numbers that the documents give.  Also that the README names the Ubuntu
-release that the forge's CI builds on."""
+and the output of their examples; the statuses in the .deb's description;
+the Ubuntu release that the forge builds on.  Linux only, where Python's
+errno values are the numbers that the documents give."""
 
 import errno
 import pathlib

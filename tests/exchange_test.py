@@ -25,6 +25,8 @@ HOSTILE = (b"title\x1b]0;pwned\x07 clipboard\x1b]52;c;cHduZWQ=\x07 clear\x1b[2J 
            b" text\xc2\xa0\xc3\x9b\xe2\x82\xac\xed\x9f\xbf\xee\x80\x80\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf overlong\xc0\xaf"
            b"\xe0\x9f\xbf\xf0\x8f\xbf\xbf surrogate\xed\xa0\x80 too high\xf4\x90\x80\x80\xf5\x80 stray\x80\xe2(\xa1")
 GREETING = HOSTILE.ljust(1023, b".") + b"\xc2"
+# The server sends the rest of the last character after it, never read.
+GREETING_SCRIPT = [send(GREETING + b"\xac, never read"), hold]
 
 EXCHANGES = [
     # name                    server script                                expected stdout            status  or, on Windows
@@ -39,7 +41,7 @@ EXCHANGES = [
     ("1024 bytes, no zero",    [send(FULL), hold],                          reply(FULL),               0,       None),
     ("more than 1024 bytes",   [send(FULL + b"overflow" * 100), hold],      reply(FULL),               0,       None),
     ("close without sending",  [],                                          b"",                       FAILURE, None),
-    ("hostile greeting",       [send(GREETING + b"\xac, never read"), hold], reply(GREETING),         0,       None),
+    ("hostile greeting",       GREETING_SCRIPT,                             reply(GREETING),           0,       None),
     # Wine may report a reset that beat the receive as an orderly close.
     ("reset while waiting",    [pause(0.3), reset],                         failed("recv", errno.ECONNRESET), FAILURE, b""),
 ]
@@ -93,14 +95,14 @@ class ExchangeTest(support.ClientTestCase):
 
     def test_hostile_greeting_to_a_file(self):
         # A file gets the exact bytes, as a pipe does (above).
-        with serve([send(GREETING + b"\xac, never read"), hold]) as address, tempfile.TemporaryFile() as file:
+        with serve(GREETING_SCRIPT) as address, tempfile.TemporaryFile() as file:
             self.assertEqual(run([address], stdout=file), (None, b"", 0))
             file.seek(0)
             self.assertEqual(file.read(), reply(GREETING))
 
     @unittest.skipIf(os.name == "nt", "Windows: no pseudo-terminal")
     def test_hostile_greeting_on_a_terminal(self):
-        with serve([send(GREETING + b"\xac, never read"), hold]) as address:
+        with serve(GREETING_SCRIPT) as address:
             got = support.run_on_terminal([address])
         if not support.WINE:
             self.assertEqual(got, (on_a_terminal(GREETING), b"", 0))
@@ -120,7 +122,7 @@ class ExchangeTest(support.ClientTestCase):
         controller, terminal = os.openpty()
         program = "Z:" + os.path.abspath(support.COMMAND[-1]).replace("/", "\\")
         device = "Z:" + os.ttyname(terminal).replace("/", "\\")
-        with serve([send(GREETING + b"\xac, never read"), hold]) as address:
+        with serve(GREETING_SCRIPT) as address:
             _, _, status = run(["/c", "%s %s > %s" % (program, address, device)], command=support.COMMAND[:-1] + ["cmd"])
         self.assertEqual((support.sent_to_terminal(controller, terminal), status),
                          (reply(GREETING).replace(b"\n", b"\r\n"), 0))
