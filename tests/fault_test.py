@@ -51,8 +51,7 @@ def traced(args, strace_options, **run_options):
     would split the lines of the program's calls."""
     with tempfile.NamedTemporaryFile("r") as trace:
         wrapper = ["strace", "-qq", "-o", trace.name] + strace_options + list(run_options.pop("wrapper", ()))
-        got = support.run(args, wrapper=wrapper, env=TRACED_ENV, **run_options)
-        return got, trace.read()
+        return support.run(args, wrapper=wrapper, env=TRACED_ENV, **run_options), trace.read()
 
 
 def skip_reason(closed, stdout_kind, shell_first):
@@ -84,20 +83,14 @@ def shell_wrapper(closed, shell_first):
 
 @contextlib.contextmanager
 def stdout_as(kind):
-    """A pipe that the harness reads, or a file of that KIND to write to."""
-    if kind is None:
-        yield subprocess.PIPE
-    elif kind == A_FILE:
-        with tempfile.TemporaryFile() as file:
-            yield file
-    elif kind == READER_GONE:
-        reader, writer = os.pipe()
+    """A pipe that the harness reads (for None), or a file of that KIND to
+    write to: a path, A_FILE (a new one) or READER_GONE."""
+    if kind == READER_GONE:
+        reader, kind = os.pipe()
         os.close(reader)
-        with os.fdopen(writer, "wb") as pipe:
-            yield pipe
-    else:
-        with open(kind, "wb") as file:
-            yield file
+    with (tempfile.TemporaryFile() if kind == A_FILE else contextlib.nullcontext(subprocess.PIPE) if kind is None
+          else open(kind, "wb")) as file:
+        yield file
 
 
 @unittest.skipIf(NO_STRACE, NO_STRACE)

@@ -148,8 +148,7 @@ def date_of_build(source, build, env):
 def git(folder, *args, time=COMMIT_TIME):
     env = dict(os.environ, GIT_AUTHOR_DATE="@%s +0000" % time, GIT_COMMITTER_DATE="@%s +0000" % time)
     settings = ["-c", "user.name=client", "-c", "user.email=client@example.org", "-c", "commit.gpgsign=false"]
-    return subprocess.run(["git", "-C", folder] + settings + list(args), env=env, capture_output=True,
-                          check=True).stdout
+    return subprocess.run(["git", "-C", folder] + settings + list(args), env=env, capture_output=True, check=True).stdout
 
 
 def source_as(kind, folder):

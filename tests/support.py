@@ -1,12 +1,17 @@
-"""Harness for the black-box suite: the command under test, scripted loopback
-servers, and the expected bytes on each platform.
+"""Harness for the suites that run the program: the command under test,
+scripted loopback servers, and the expected bytes on each platform.
 
-Every test file runs as
+Each such suite ends with support.main() and runs as
     python3 tests/NAME_test.py [unittest options] -- COMMAND...
 where COMMAND is the program, with any wrapper in front of it (wine, qemu,
 valgrind).  A program whose name ends in .exe is held to Windows' rules.
 Imported without COMMAND, it gives the texts and codes that the suites
 expect, as POSIX prints them.
+
+A run by hand needs no variable but CLIENT_TEST_WS2_32 (winsock).  It may
+set verdict.py's, to name and judge the run as CI does, CLIENT_TEST_SEED
+and CLIENT_TEST_ROUNDS (random) or CLIENT_TEST_CLIENTS (load), to replay or
+resize the workload.
 """
 
 import contextlib
@@ -49,9 +54,8 @@ WINE = bool(COMMAND) and os.path.basename(COMMAND[0]).startswith("wine")
 # lie there already, and Wine ends at once with status 1 ("failed to map the
 # shared user data").  setarch -R turns the randomization off, where the
 # system lets it.
-if WINE and shutil.which("setarch"):
-    if subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL, check=False).returncode == 0:
-        COMMAND = ["setarch", "-R"] + COMMAND
+if WINE and shutil.which("setarch") and subprocess.run(["setarch", "-R", "true"], stderr=subprocess.DEVNULL).returncode == 0:
+    COMMAND = ["setarch", "-R"] + COMMAND
 WINDOWS = bool(COMMAND) and COMMAND[-1].lower().endswith(".exe")
 # The random suite's rounds and the load suite's clients.  client.exe gets
 # fewer: each start of a Windows program costs far more, under Wine most of all.
@@ -130,7 +134,9 @@ def on_a_terminal(data):
 
 
 def failed(call, code):
-    """The line for a failed socket CALL with errno CODE."""
+    """The line for a failed socket CALL with errno CODE, such as
+    errno.ECONNREFUSED.  For client.exe, WINSOCK_CODES turns CODE into
+    Winsock's (10061), so that one row serves both platforms."""
     assert call in SOCKET_CALLS, call
     if WINDOWS:
         code = WINSOCK_CODES.get(code, code)
@@ -213,22 +219,20 @@ def hold(conn):
     """Keeps the connection open until the client hangs up; fails if the
     client sent anything, as it never may."""
     conn.settimeout(HOLD_LIMIT)
-    sent = b""
     with contextlib.suppress(ConnectionError):  # a client that leaves data unread resets
         sent = conn.recv(4096)
-    if sent:
-        raise AssertionError("the client sent %r" % sent)
+        assert not sent, "the client sent %r" % sent
 
 
 def reset(conn):
     """Ends the connection with a RST instead of a FIN."""
-    linger = struct.pack("HH" if os.name == "nt" else "ii", 1, 0)  # on, no time to linger
-    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
+    # On, with no time to linger.
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("HH" if os.name == "nt" else "ii", 1, 0))
     conn.close()
 
 
 @contextlib.contextmanager
-def loopback_socket():
+def _bound_socket():
     """A TCP socket bound to PORT on a loopback address of its own, so that
     cases run side by side. macOS has only 127.0.0.1: there the cases use it
     one at a time, across all the suites that run at once."""
@@ -237,29 +241,29 @@ def loopback_socket():
         with sock:
             yield sock
         return
-    with one_at_a_time("127.0.0.1-%d" % PORT):
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
-            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # the last user's TIME_WAIT
-            sock.bind(("127.0.0.1", PORT))
-            yield sock
+    with one_at_a_time("127.0.0.1-%d" % PORT), socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # the last user's TIME_WAIT
+        sock.bind(("127.0.0.1", PORT))
+        yield sock
 
 
 @contextlib.contextmanager
 def nothing_listening():
     """Yields a loopback address of its own where nothing listens on PORT,
     so that a connection there is refused."""
-    with loopback_socket() as sock:
+    with _bound_socket() as sock:
         yield sock.getsockname()[0]
 
 
 @contextlib.contextmanager
 def serve(*scripts):
-    """A server that takes a connection for each of SCRIPTS (lists of steps,
-    at least one list), in turn, runs the script on it and closes it.  An
-    empty script accepts, then closes.  Yields its address; on leaving, once
-    the clients have ended, fails unless every connection came and every
-    step succeeded."""
-    assert scripts, "serve() needs a script; nothing_listening() is the address where nothing listens"
+    """A server that takes a connection for each of SCRIPTS in turn, runs
+    the script's steps on it (send(data), pause(seconds), hold, reset: each
+    a function of the connection) and closes it.  An empty script accepts,
+    then closes.  It yields its address for a block that runs the clients
+    to their end, then fails unless every connection came, no other came and
+    every step succeeded.  With no script, it is an address where something
+    listens that no client may connect to."""
     errors = []
     clients_ended, clients_ending = socket.socketpair()
 
@@ -268,8 +272,7 @@ def serve(*scripts):
             for number, script in enumerate(scripts):
                 # A client's connection is queued before its connect returns.
                 # Once the clients have ended, a connection not queued never comes.
-                ready, _, _ = select.select([listener, clients_ended], [], [], RUN_LIMIT)
-                if listener not in ready:
+                if listener not in select.select([listener, clients_ended], [], [], RUN_LIMIT)[0]:
                     errors.append("connection %d of %d never came" % (number + 1, len(scripts)))
                     return
                 conn, _ = listener.accept()
@@ -279,7 +282,7 @@ def serve(*scripts):
         except Exception as error:  # reported by the test, not the thread
             errors.append(error)
 
-    with loopback_socket() as listener, clients_ended, clients_ending:
+    with _bound_socket() as listener, clients_ended, clients_ending:
         listener.listen(max(len(scripts), 16))
         thread = threading.Thread(target=accept_all, args=(listener,), daemon=True)
         thread.start()
@@ -288,6 +291,8 @@ def serve(*scripts):
         finally:
             clients_ending.close()
             thread.join(RUN_LIMIT)
+        if not thread.is_alive() and select.select([listener], [], [], 0)[0]:
+            errors.append("a connection came that no script was for")
     if thread.is_alive() or errors:
         raise AssertionError("server did not finish: %r" % errors)
 
@@ -297,7 +302,7 @@ class ClientTestCase(unittest.TestCase):
 
     def check(self, args, want_stdout, want_status, **run_options):
         """Runs the program and compares every observable: stdout to the
-        byte (None where the caller gave a file), an empty stderr, the status."""
-        got = run(args, **run_options)
-        self.assertEqual(got, (want_stdout, b"", want_status), "args %r" % (args,))
+        byte (None where the caller gave a file), an empty stderr, the status
+        (0, or FAILURE: main's -1 as a POSIX parent sees it, for client.exe too)."""
+        self.assertEqual(run(args, **run_options), (want_stdout, b"", want_status), "args %r" % (args,))
 

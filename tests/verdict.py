@@ -1,6 +1,7 @@
-"""Runs the cases of a test file and gives its verdict, counted by case (a
-subtest, or a test without any).  It prints the verdict on stderr and, where
-CLIENT_TEST_TALLY names a file, adds it to that file as a line:
+"""Runs the cases of a test file and gives its verdict, counted by case: a
+subtest, or a test without any, each once (CountingResult).  It prints the
+verdict on stderr and, where CLIENT_TEST_TALLY names a file, adds it to
+that file as a line:
     [RUN ]SUITE: P passed[, N skipped for CAUSE]...[, F failed]
 RUN is CLIENT_TEST_RUN, where it is set; SUITE is the file's name without
 "_test.py".  No case here is meant to fail: an expected failure fails too.
@@ -19,7 +20,7 @@ import re
 import sys
 import unittest
 
-RUN_OF_A_SUITE = re.compile(r"(?:(.+) )?(\w+): (\d+) passed((?:, \d+ skipped for [^,]+)*)(?:, (\d+) failed)?")
+RUN_OF_A_SUITE = re.compile(r"(?:(.+) )?([\w-]+): (\d+) passed((?:, \d+ skipped for [^,]+)*)(?:, (\d+) failed)?")
 
 
 def cause(reason):
@@ -27,22 +28,32 @@ def cause(reason):
 
 
 class CountingResult(unittest.TextTestResult):
+    """A test that fails outside its subtests fails one of its cases: none
+    more where a subtest failed, else one that passed."""
+
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
-        self.passed = 0
-        self.with_subtests = set()
+        self.passed, self.failed_subtests = 0, {}  # failed_subtests: by test id, where it has subtests
 
     def addSubTest(self, test, subtest, err):
         super().addSubTest(test, subtest, err)
-        self.with_subtests.add(test.id())
-        if err is None:
-            self.passed += 1
+        self.failed_subtests[test.id()] = self.failed_subtests.get(test.id(), 0) + (err is not None)
+        self.passed += err is None
 
     def addSuccess(self, test):
         # A test with subtests passed its subtests, which are counted already.
         super().addSuccess(test)
-        if test.id() not in self.with_subtests:
-            self.passed += 1
+        self.passed += test.id() not in self.failed_subtests
+
+    def counts(self):
+        """The cases that passed, and those that failed."""
+        passed, failed = self.passed, 0
+        for case in [case for case, _ in self.failures + self.errors + self.expectedFailures] + self.unexpectedSuccesses:
+            # A subtest's id is no key; a test's is where it has subtests.
+            failed_subtests = self.failed_subtests.get(case.id())
+            passed -= failed_subtests == 0
+            failed += not failed_subtests
+        return passed, failed
 
 
 def main(argv):
@@ -53,11 +64,10 @@ def main(argv):
     expected = set(os.environ.get("CLIENT_TEST_EXPECTED_SKIPS", "").split(";")) - {""}
     strict = bool(os.environ.get("CLIENT_TEST_STRICT"))
     skipped = collections.Counter()
-    failed = sum(map(len, [result.failures, result.errors, result.expectedFailures, result.unexpectedSuccesses]))
+    passed, failed = result.counts()
     for case, reason in result.skipped:
         if strict and cause(reason) not in expected:
-            print("FAIL: %s: skipped, where no skip for %r is expected: %s" % (case, cause(reason), reason),
-                  file=sys.stderr)
+            print("FAIL: %s: skipped, where no skip for %r is expected: %s" % (case, cause(reason), reason), file=sys.stderr)
             failed += 1
         else:
             skipped[cause(reason)] += 1
@@ -65,10 +75,8 @@ def main(argv):
         print("FAIL: no case ran", file=sys.stderr)
         failed += 1
     suite = " ".join(filter(None, [os.environ.get("CLIENT_TEST_RUN"), os.path.basename(argv[0])[:-len("_test.py")]]))
-    counts = ["%d passed" % result.passed] + ["%d skipped for %s" % (n, why) for why, n in sorted(skipped.items())]
-    if failed:
-        counts.append("%d failed" % failed)
-    line = "%s: %s" % (suite, ", ".join(counts))
+    counts = ["%d passed" % passed] + ["%d skipped for %s" % (n, why) for why, n in sorted(skipped.items())]
+    line = "%s: %s" % (suite, ", ".join(counts + ["%d failed" % failed] * bool(failed)))
     print(line, file=sys.stderr)
     if os.environ.get("CLIENT_TEST_TALLY"):
         with open(os.environ["CLIENT_TEST_TALLY"], "a") as tally:

@@ -14,7 +14,6 @@ import verdict
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SYNTHETIC = """import sys, unittest
-sys.path.insert(0, %r)
 import verdict
 
 class Synthetic(unittest.TestCase):
@@ -27,6 +26,7 @@ STRICT = {"CLIENT_TEST_STRICT": "1", "CLIENT_TEST_EXPECTED_SKIPS": "valgrind;too
 
 TEST = "def test(self): "
 EXPECTED_FAILURE = "@unittest.expectedFailure\n    " + TEST
+SUBTESTS = TEST + "\n        for n in 0, 1, 2:\n            with self.subTest(n): self.assertNotEqual(n, %d)"
 
 CASES = [
     # name                       environment  the tally's counts       status  the test file's one test, or none
@@ -35,8 +35,9 @@ CASES = [
     ("a failure",                {},     "0 passed, 1 failed",             1, TEST + "self.fail()"),
     ("an unexpected success",    {},     "0 passed, 1 failed",             1, EXPECTED_FAILURE + "pass"),
     ("an expected failure",      {},     "0 passed, 1 failed",             1, EXPECTED_FAILURE + "self.fail()"),
-    ("a failing subtest",        {},     "2 passed, 1 failed",             1,
-     TEST + "\n        for n in 0, 1, 2:\n            with self.subTest(n): self.assertNotEqual(n, 1)"),
+    ("a failing subtest",        {},     "2 passed, 1 failed",             1, SUBTESTS % 1),
+    ("subtests, then a failure", {},     "2 passed, 1 failed",             1, SUBTESTS % 3 + "\n        self.fail()"),
+    ("a failing subtest, then a failure", {}, "2 passed, 1 failed",        1, SUBTESTS % 1 + "\n        self.fail()"),
     ("a skip, cause expected",   STRICT, "0 passed, 1 skipped for tool",   0, TEST + "self.skipTest('tool: x')"),
     ("a skip, cause unexpected", STRICT, "0 passed, 1 failed",             1, TEST + "self.skipTest('strace: x')"),
     ("a skip, not strict",       {},     "0 passed, 1 skipped for strace", 0, TEST + "self.skipTest('strace: x')"),
@@ -51,18 +52,19 @@ class VerdictTest(unittest.TestCase):
         for name, env, counts, status, test in CASES:
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:
                 path, tally = Path(folder, "synthetic_test.py"), Path(folder, "tally")
-                path.write_text(SYNTHETIC % (HERE, test))
+                path.write_text(SYNTHETIC % test)
                 ran = subprocess.run([sys.executable, path], capture_output=True, text=True, check=False,
-                                     env=dict(clean, CLIENT_TEST_RUN="run", CLIENT_TEST_TALLY=str(tally), **env))
+                                     env=dict(clean, PYTHONPATH=HERE, CLIENT_TEST_RUN="run", CLIENT_TEST_TALLY=str(tally), **env))
                 self.assertEqual((tally.read_text(), ran.returncode), ("run synthetic: %s\n" % counts, status),
                                  ran.stderr)
 
     def test_summary(self):
         # Three runs of a suite, one with another count: each run shows.
-        lines = ["a s: 3 passed", "b s: 1 passed, 2 skipped for tool", "c s: 2 passed, 1 failed", "d s: 1 passed",
-                 "lint: x, y"]
-        self.assertEqual(verdict.summary(lines), ["lint: x, y", "s in b: 2 skipped for tool", "s in c: 1 failed",
-                                                  "s: 3 cases in a, b, c; 1 case in d"])
+        # A suite's name may hold "_" and "-".
+        lines = ["a s-1: 3 passed", "b s-1: 1 passed, 2 skipped for tool", "c s-1: 2 passed, 1 failed",
+                 "d s-1: 1 passed", "lint: x, y"]
+        self.assertEqual(verdict.summary(lines), ["lint: x, y", "s-1 in b: 2 skipped for tool", "s-1 in c: 1 failed",
+                                                  "s-1: 3 cases in a, b, c; 1 case in d"])
 
 
 if __name__ == "__main__":

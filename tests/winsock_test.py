@@ -39,9 +39,8 @@ class WinsockTest(support.ClientTestCase):
     def setUp(self):
         stand_in = os.environ.get("CLIENT_TEST_WS2_32")
         self.assertTrue(stand_in and os.path.exists(stand_in), "CLIENT_TEST_WS2_32 must name the built stand-in")
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        self.folder = folder.name
+        self.folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.folder)
         shutil.copy(stand_in, os.path.join(self.folder, "ws2_32.dll"))
         self.program = shutil.copy(support.COMMAND[-1], self.folder)
 
