@@ -8,8 +8,10 @@ user-space instructions per run (callgrind), system calls per run (strace -c),
 peak resident memory (GNU time) and the size of its executable, then writes
 the table to bench/RESULTS.md.  For the client, it also counts the
 instructions and system calls of a run whose stdout is a terminal (a
-pseudo-terminal), for that reply and for a reply that is all control bytes.  The client is built as the release ships it,
-through the presets of its packages.
+pseudo-terminal), for that reply and for a reply that is all control
+bytes, in a locale that names no character set and in a UTF-8 one.  The
+client is built as the release ships it, through the presets of its
+packages.
 
     bench/bench.py           full run, writes bench/RESULTS.md
     bench/bench.py --quick   few runs, writes build/bench/RESULTS.md
@@ -136,11 +138,11 @@ def instructions(command, env, stdout=subprocess.PIPE):
         return total
 
 
-def system_calls(command, stdout=subprocess.PIPE):
+def system_calls(command, stdout=subprocess.PIPE, env=EMPTY):
     """strace -c's count: it includes execve, not the final exit_group."""
     with tempfile.NamedTemporaryFile("r") as summary:
         subprocess.run(["strace", "-f", "-c", "-o", summary.name] + command,
-                       env=EMPTY, stdout=stdout, stderr=subprocess.PIPE, check=True)
+                       env=env, stdout=stdout, stderr=subprocess.PIPE, check=True)
         return int(re.search(r"^\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)(?:\s+\d+)?\s+total$",
                              summary.read(), re.MULTILINE).group(1))
 
@@ -196,18 +198,21 @@ def main():
                      "size": os.path.getsize(executable)})
 
     # The static client again, with stdout on a new pseudo-terminal, which
-    # holds more than one run's output.
+    # holds more than one run's output.  The locale decides whether the
+    # terminal is given UTF-8 or ASCII only.
     on_a_terminal = []
     for reply, server in [("the reply above (%d bytes)" % len(REPLY), address),
                           ("1024 bytes 0x9B, each shown as `\\x9b`", start_server(CONTROLS))]:
-        command = [programs["static"], server]
-        counts = []
-        for measure in [lambda stdout: instructions(command, EMPTY, stdout), lambda stdout: system_calls(command, stdout)]:
-            controller, terminal = os.openpty()
-            counts.append(measure(terminal))
-            os.close(terminal)
-            os.close(controller)
-        on_a_terminal.append([reply] + counts)
+        for locale, env in [("none set", EMPTY), ("`LANG=C.UTF-8`", {"LANG": "C.UTF-8"})]:
+            command = [programs["static"], server]
+            counts = []
+            for measure in [lambda stdout: instructions(command, env, stdout),
+                            lambda stdout: system_calls(command, stdout, env)]:
+                controller, terminal = os.openpty()
+                counts.append(measure(terminal))
+                os.close(terminal)
+                os.close(controller)
+            on_a_terminal.append([reply, locale] + counts)
 
     ours, empty = rows[0], rows[-1]
     measured = {"instructions": ours["instructions"], "system calls": ours["system calls"],
@@ -241,11 +246,12 @@ def main():
     lines += [
         "",
         "The client with stdout a terminal (a pseudo-terminal), which is shown every control byte as visible"
-        " text; instructions and system calls as above, where stdout is a pipe:",
+        " text, in UTF-8 or in ASCII as the locale says; instructions and system calls as above, where stdout"
+        " is a pipe. The environment holds the locale's variable alone:",
         "",
-        "| reply | instructions | system calls |",
-        "|---|---:|---:|",
-    ] + ["| %s | %d | %d |" % tuple(row) for row in on_a_terminal]
+        "| reply | locale | instructions | system calls |",
+        "|---|---|---:|---:|",
+    ] + ["| %s | %s | %d | %d |" % tuple(row) for row in on_a_terminal]
     if "windows" in programs:
         lines += ["", "Windows `client.exe` (static, mingw-w64): %d bytes." % os.path.getsize(programs["windows"])]
     lines += [

@@ -53,8 +53,10 @@ help=$(cppcheck --help)
 case $help in *--check-level=*) set -- "$@" --check-level=exhaustive ;; esac
 case $help in *--checkers-report=*) set -- "$@" --suppress=checkersReport ;; esac
 judged cppcheck cppcheck "$@" --project=build/default/compile_commands.json
+# Windows has no signal for a failed write: there ignore_write_signals()
+# returns 0, and cppcheck calls main's check of it always false.
 # shellcheck disable=SC2086 # one word a file
-judged "cppcheck -D_WIN32" cppcheck "$@" -D_WIN32 $program
+judged "cppcheck -D_WIN32" cppcheck "$@" -D_WIN32 --suppress=knownConditionTrueFalse:src/client.cpp $program
 
 judged pyflakes3 pyflakes3 tests/*.py bench/*.py cmake/*.py
 # Warnings and errors only: mandoc's style notes on cross references depend

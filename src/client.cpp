@@ -15,6 +15,13 @@ constexpr const char *REPLY_LABEL = "recv() data from server: ";
 
 int main(int argc, char *argv[])
 {
+    // First, so that every write that fails, the usage line's among them,
+    // returns -1 (sockets_and_terminal.h).
+    if (ignore_write_signals() == -1) {
+        printf("Failed to load Winsock.\n");
+        return -1;
+    }
+
     if (argc < 2) {
         printf("Usage: client [server IP address]\n");
         return -1;
@@ -66,13 +73,15 @@ int main(int argc, char *argv[])
     }
 
     // A terminal gets the text with every byte that it could act on made
-    // visible (visible_text.h).  Anything else gets the bytes as they came:
-    // a full buffer with no zero byte is printed whole.  A reply that didn't
-    // reach stdout was not delivered, and the status says so.
+    // visible, in the character set that it takes (visible_text.h).
+    // Anything else gets the bytes as they came: a full buffer with no zero
+    // byte is printed whole.  A reply that didn't reach stdout was not
+    // delivered, and the status says so.
     int status = 0;
     if (stdout_is_terminal()) {
         char visible[RECV_BUFFER_SIZE * VISIBLE_BYTES_PER_BYTE];
-        const size_t length = make_visible(buffer, static_cast<size_t>(received), visible);
+        const size_t length =
+            make_visible(buffer, static_cast<size_t>(received), terminal_takes_utf8(), visible);
         status = print_on_terminal(REPLY_LABEL, visible, length);
     } else {
         status = print_line(REPLY_LABEL, buffer, static_cast<size_t>(received));

@@ -1,6 +1,7 @@
 // What client.cpp asks of the platform, by the same names everywhere: the
-// socket calls by their Winsock names, which POSIX systems get here,
-// whether stdout is a terminal, and how a line is printed on one.
+// socket calls by their Winsock names, which POSIX systems get here, the
+// signals of failed writes, whether stdout is a terminal, whether that
+// terminal takes UTF-8, and how a line is printed on one.
 #ifndef CLIENT_SOCKETS_AND_TERMINAL_H
 #define CLIENT_SOCKETS_AND_TERMINAL_H
 
@@ -32,6 +33,9 @@ inline int print_line(const char *label, const char *text, size_t length)
 #include <winsock2.h>
 
 #include <cstring>
+
+// Windows has no signal for a failed write: the write returns an error.
+inline int ignore_write_signals() { return 0; }
 
 // Whether stdout is a console.  GetConsoleMode succeeds on a console
 // alone.  _isatty would not do: it is true for every character device, NUL
@@ -68,6 +72,10 @@ inline int write_utf8_to_console(HANDLE console, const char *text, size_t length
     return 0;
 }
 
+// The console is given UTF-16 (print_on_terminal, below), converted from
+// UTF-8, so it shows every character whatever its code page.
+inline bool terminal_takes_utf8() { return true; }
+
 // Prints LABEL, the LENGTH bytes of TEXT and a newline, all UTF-8, on the
 // console that stdout is, in UTF-16.  Given bytes, the C run-time or the
 // console's code page reads each byte as a character of its own, and some
@@ -90,8 +98,12 @@ inline int print_on_terminal(const char *label, const char *text, size_t length)
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -133,19 +145,23 @@ inline int secure_standard_descriptors()
     return 0;
 }
 
-// The start step, which does more on POSIX than on Windows: it secures the
-// standard descriptors (above), and it ignores SIGPIPE and SIGXFSZ.  Then a
-// write to a pipe whose reader has gone, or to a file at its size limit,
-// fails with EPIPE or EFBIG, and main returns -1.  Without this, the signal
-// would end the process.  The signals that a person sends keep their
-// defaults.
-inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
+// SIGPIPE and SIGXFSZ are ignored, so that a write to a pipe whose reader
+// has gone, or to a file at its size limit, fails with EPIPE or EFBIG, and
+// main returns -1.  Without this, the signal would end the process.  The
+// signals that a person sends keep their defaults.  Returns 0, or -1.
+inline int ignore_write_signals()
 {
-    if (secure_standard_descriptors() == -1 || signal(SIGPIPE, SIG_IGN) == SIG_ERR ||
-        signal(SIGXFSZ, SIG_IGN) == SIG_ERR) {
-        return errno;
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR || signal(SIGXFSZ, SIG_IGN) == SIG_ERR) {
+        return -1;
     }
     return 0;
+}
+
+// The start step, which POSIX sockets don't need, secures the standard
+// descriptors (above).
+inline int WSAStartup(unsigned short /*version*/, WSADATA * /*data*/)
+{
+    return secure_standard_descriptors() == -1 ? errno : 0;
 }
 
 inline int WSACleanup() { return 0; }
@@ -156,6 +172,32 @@ inline int closesocket(SOCKET socket) { return close(socket); }
 
 // Whether stdout is a terminal.
 inline bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+// Whether the terminal takes UTF-8, as the locale says: the first of
+// LC_ALL, LC_CTYPE and LANG that is set and not empty, as POSIX orders
+// them.  Its character set is the part after the first "." (or the whole
+// value, as macOS names its locale "UTF-8"), up to any "@" modifier.  It
+// takes UTF-8 where that part is UTF-8 or UTF8, in any case.  The locale is
+// not loaded with setlocale: that costs system calls, and the terminal's
+// character set is what the variable names, installed or not.
+inline bool terminal_takes_utf8()
+{
+    const char *locale = nullptr;
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        locale = getenv(variable);
+        if (locale != nullptr && locale[0] != '\0') {
+            break;
+        }
+    }
+    if (locale == nullptr) {
+        return false;
+    }
+    const char *const dot = strchr(locale, '.');
+    const char *const charset = dot != nullptr ? dot + 1 : locale;
+    const size_t length = strcspn(charset, "@");
+    return (length == strlen("UTF-8") && strncasecmp(charset, "UTF-8", length) == 0) ||
+           (length == strlen("UTF8") && strncasecmp(charset, "UTF8", length) == 0);
+}
 
 // A terminal on POSIX systems takes the line as printf writes it.
 inline int print_on_terminal(const char *label, const char *text, size_t length)

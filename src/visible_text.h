@@ -2,14 +2,19 @@
 // bytes: a server's text could set the window title, write the clipboard,
 // clear the screen or write over a line.  So each byte that a terminal could
 // act on is shown as visible text:
-//   - TAB, LF, and a CR directly before an LF pass as they are.
+//   - TAB, LF, and a CR directly before an LF of the text pass as they are.
 //   - The other C0 controls and DEL are shown in caret notation: "^" and the
-//     byte XOR 0x40.  ESC is ^[, BEL ^G, a lone CR ^M, DEL ^?.
+//     byte XOR 0x40.  ESC is ^[, BEL ^G, a lone CR ^M, DEL ^?.  A CR that
+//     ends the text is ^M too: the newline after it is the program's own.
 //   - Printable ASCII passes.
-//   - From 0x80, the text is read as UTF-8.  A well-formed character from
-//     U+00A0 up passes.  A C1 control (U+0080 to U+009F) is shown as \xhh,
-//     two lower-case hex digits, for each of its two bytes.  Every other
-//     byte is shown as \xhh by itself, and reading goes on at the next byte.
+//   - From 0x80, on a terminal that takes UTF-8, the text is read as UTF-8.
+//     A well-formed character from U+00A0 up passes.  A C1 control (U+0080
+//     to U+009F) is shown as \xhh, two lower-case hex digits, for each of
+//     its two bytes.  Every other byte is shown as \xhh by itself, and
+//     reading goes on at the next byte.
+//   - From 0x80, on any other terminal, each byte is shown as \xhh.  Such a
+//     terminal may read a byte from 0x80 to 0x9F, even one inside a UTF-8
+//     character, as a C1 control.
 #ifndef CLIENT_VISIBLE_TEXT_H
 #define CLIENT_VISIBLE_TEXT_H
 
@@ -79,10 +84,10 @@ inline std::size_t utf8_character_length(const unsigned char *text, std::size_t 
 }
 
 // Writes TEXT, which ends at its first zero byte or after LENGTH bytes, to
-// VISIBLE as a terminal may be sent it.  VISIBLE holds
-// VISIBLE_BYTES_PER_BYTE bytes for each byte of TEXT.  Returns the number of
-// bytes written.
-inline std::size_t make_visible(const char *text, std::size_t length, char *visible)
+// VISIBLE as a terminal may be sent it, one that takes UTF-8 where UTF8 is
+// true.  VISIBLE holds VISIBLE_BYTES_PER_BYTE bytes for each byte of TEXT.
+// Returns the number of bytes written.
+inline std::size_t make_visible(const char *text, std::size_t length, bool utf8, char *visible)
 {
     const char *const hex_digits = "0123456789abcdef";
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
@@ -91,7 +96,8 @@ inline std::size_t make_visible(const char *text, std::size_t length, char *visi
     while (offset < length && bytes[offset] != 0) {
         const unsigned char byte = bytes[offset];
         if (byte >= FIRST_NON_ASCII) {
-            const std::size_t size = utf8_character_length(bytes + offset, length - offset);
+            const std::size_t size =
+                utf8 ? utf8_character_length(bytes + offset, length - offset) : 0;
             // The C1 controls are well-formed, but don't pass.  The size
             // comes first: the second byte is read only if there is one.
             const bool c1_control =

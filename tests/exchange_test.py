@@ -27,6 +27,15 @@ HOSTILE = (b"title\x1b]0;pwned\x07 clipboard\x1b]52;c;cHduZWQ=\x07 clear\x1b[2J 
 GREETING = HOSTILE.ljust(1023, b".") + b"\xc2"
 # The server sends the rest of the last character after it, never read.
 GREETING_SCRIPT = [send(GREETING + b"\xac, never read"), hold]
+# A terminal that isn't in UTF-8 reads the second byte of Û (C3 9B) as CSI,
+# so "Û2J" would clear its screen.  The CR ends the text.
+LOCALE_GREETING = "é € Û2J \x1b[1m bold\r".encode()
+# LC_ALL, LC_CTYPE and LANG, where set: where the terminal takes UTF-8
+# (macOS names a locale "UTF-8"; an empty variable is not set), and where it
+# takes ASCII only.
+UTF8_LOCALES = [{"LANG": "en_US.UTF-8"}, {"LANG": "C.utf8"}, {"LANG": "de_DE.Utf-8@euro"}, {"LC_CTYPE": "UTF-8"},
+                {"LC_CTYPE": "C.UTF-8", "LANG": "C"}, {"LC_ALL": "", "LANG": "C.UTF-8"}]
+ASCII_LOCALES = [{}, {"LANG": "C"}, {"LANG": "POSIX"}, {"LANG": "de_DE.ISO-8859-1"}, {"LC_ALL": "C", "LANG": "en_US.UTF-8"}]
 
 EXCHANGES = [
     # name                    server script                                expected stdout            status  or, on Windows
@@ -70,6 +79,15 @@ def look_alikes(address):
     ]
 
 
+def console_text(sent):
+    """The text that Wine's console shows, from the bytes that it SENT to
+    a terminal too wide for a line to wrap: each cursor move forward as the
+    spaces that it passes, its other control sequences left out, and no CR
+    before a line feed."""
+    text = re.sub(r"\x1b\[(\d*)C", lambda move: " " * int(move.group(1) or 1), sent.decode())
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\r+(?=\n)", "", text)
+
+
 class ExchangeTest(support.ClientTestCase):
     def test_server_behaviours(self):
         for name, script, stdout, status, or_on_windows in EXCHANGES:
@@ -85,20 +103,24 @@ class ExchangeTest(support.ClientTestCase):
             self.assertEqual(file.read(), reply(GREETING))
 
     @unittest.skipIf(os.name == "nt", "Windows: no pseudo-terminal")
-    def test_hostile_greeting_on_a_terminal(self):
-        with serve(GREETING_SCRIPT) as address:
-            got = support.run_on_terminal([address])
-        if not support.WINE:
-            self.assertEqual(got, (on_a_terminal(GREETING), b"", 0))
+    def test_on_a_terminal(self):
+        if support.WINE:
+            self.check_console()
             return
-        # Wine's console draws the text with CSI sequences of its own, moves
-        # the cursor for a space, and breaks lines at its width.  Without
-        # those, no ESC, BEL or CSI is left (as a byte, or a character in
-        # UTF-8), and every caret and \xhh form is there, in order.
-        drawn = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\r|\n", b"", got[0])
-        controls = set(drawn.decode("utf-8", "surrogateescape")) & {"\x1b", "\x07", "\x9b", "\udc9b"}
-        self.assertEqual((controls,) + got[1:], (set(), b"", 0))
-        self.assertEqual(re.findall(rb"\^.|\\x..", drawn), re.findall(rb"\^.|\\x..", on_a_terminal(GREETING)))
+        for locale, utf8 in [(locale, True) for locale in UTF8_LOCALES] + [(locale, False) for locale in ASCII_LOCALES]:
+            with self.subTest(locale), serve([send(LOCALE_GREETING), hold], GREETING_SCRIPT) as address:
+                for greeting in LOCALE_GREETING, GREETING:
+                    self.assertEqual(support.run_on_terminal([address], locale),
+                                     (on_a_terminal(greeting, utf8), b"", 0))
+
+    def check_console(self):
+        # The console takes UTF-16 in every locale.  Wine gives the terminal
+        # its characters in the locale's character set.
+        with serve(GREETING_SCRIPT) as address:
+            sent, stderr, status = support.run_on_terminal([address], {"LANG": "C.UTF-8"})
+        # Wine shows a character above U+FFFF as two U+FFFD, one a half.
+        line = re.sub("[\U00010000-\U0010ffff]", "\ufffd" * 2, console_text(on_a_terminal(GREETING, True)).expandtabs())
+        self.assertEqual((console_text(sent), stderr, status), (line, b"", 0))
         # A character device that is no console gets the exact bytes, though
         # _isatty would take it for a terminal: cmd opens a new pseudo-terminal
         # by its name, as a file.  cmd's complaint about it goes to stderr,

@@ -163,26 +163,31 @@ class OutputTest(support.ClientTestCase):
         # A socket must never take a closed standard descriptor: what is
         # printed would then go to the server.  serve() checks that the client
         # sent nothing, and strace that the socket's number is above 2
-        # (Windows' sockets are no such descriptors).  A reply that reached
-        # nobody is a failure.
+        # (Windows' sockets are no such descriptors).  A line that reached
+        # nobody is a failure, the usage line's too.  A file must hold
+        # nothing but the line.
         cases = [
-            # closed    stdout is     the shell first runs  expected stdout    status
-            ((0,),      None,         None,                 reply(b"hello\n"), 0),
-            ((1,),      None,         None,                 b"",               FAILURE),
-            ((2,),      None,         None,                 reply(b"hello\n"), 0),
-            ((0, 1, 2), None,         None,                 b"",               FAILURE),
-            ((),        "/dev/full",  None,                 None,              FAILURE),
-            ((),        READER_GONE,  None,                 None,              FAILURE),
-            ((),        READER_GONE,  'trap "" PIPE',       None,              FAILURE),
-            ((),        A_FILE,       "ulimit -f 0",        None,              FAILURE),
+            # closed    stdout is     the shell first runs  address  expected stdout    status
+            ((0,),      None,         None,                 True,    reply(b"hello\n"), 0),
+            ((1,),      None,         None,                 True,    b"",               FAILURE),
+            ((2,),      None,         None,                 True,    reply(b"hello\n"), 0),
+            ((0, 1, 2), None,         None,                 True,    b"",               FAILURE),
+            ((),        "/dev/full",  None,                 True,    None,              FAILURE),
+            ((),        READER_GONE,  None,                 True,    None,              FAILURE),
+            ((),        READER_GONE,  'trap "" PIPE',       True,    None,              FAILURE),
+            ((),        A_FILE,       "ulimit -f 0",        True,    b"",               FAILURE),
+            ((),        READER_GONE,  None,                 False,   None,              FAILURE),
+            ((),        A_FILE,       "ulimit -f 0",        False,   b"",               FAILURE),
         ]
-        for closed, stdout_kind, shell_first, stdout, status in cases:
-            with self.subTest(closed=closed, stdout=stdout_kind, shell_first=shell_first):
+        for closed, stdout_kind, shell_first, address_given, stdout, status in cases:
+            with self.subTest(closed=closed, stdout=stdout_kind, shell_first=shell_first, address=address_given):
                 reason = skip_reason(closed, stdout_kind, shell_first)
                 if reason:
                     self.skipTest(reason)
-                with serve([send(b"hello\n"), hold]) as address, stdout_as(stdout_kind) as stdout_file:
-                    options = dict(wrapper=shell_wrapper(closed, shell_first), stdout=stdout_file)
+                # Without an address, the server must see no connection.
+                with serve(*[[send(b"hello\n"), hold]] * address_given) as address, stdout_as(stdout_kind) as file:
+                    args = [address] * address_given
+                    options = dict(wrapper=shell_wrapper(closed, shell_first), stdout=file)
                     if LAUNCHER == "valgrind" and closed:
                         # The dynamic loader opens and closes libraries on a closed
                         # descriptor.  valgrind 3.24 then reports the program's
@@ -192,13 +197,16 @@ class OutputTest(support.ClientTestCase):
                         # traced cases check that the socket is closed.
                         options["command"] = [arg for arg in support.COMMAND if arg != "--track-fds=yes"]
                     if NO_STRACE:
-                        got, trace = support.run([address], **options), None
+                        got, trace = support.run(args, **options), None
                     else:
-                        got, trace = traced([address], ["-e", "trace=socket"], **options)
+                        got, trace = traced(args, ["-e", "trace=socket"], **options)
+                    if stdout_kind == A_FILE:
+                        file.seek(0)
+                        got = (file.read(),) + got[1:]
                     self.assertEqual(got, (stdout, b"", status))
-                if trace is not None:
+                if trace is not None and address_given:
                     self.assertGreater(int(SOCKET_MADE.search(trace).group(1)), 2)
-                elif not support.WINDOWS:
+                elif not support.WINDOWS and address_given:
                     self.skipTest(NO_STRACE + "; the socket's descriptor is not checked")
 
 

@@ -1,7 +1,8 @@
 """Randomized replies: any bytes, any length from 1 to 1024, printed exactly
 up to the first zero byte; where stdout can be a pseudo-terminal (POSIX,
-not Wine), every fourth reply goes to one.  Seeded; CLIENT_TEST_SEED and
-CLIENT_TEST_ROUNDS replay or resize a run."""
+not Wine), every fourth reply goes to one, in a UTF-8 and a C locale in
+turn.  Seeded; CLIENT_TEST_SEED and CLIENT_TEST_ROUNDS replay or resize a
+run."""
 
 import os
 import random
@@ -29,7 +30,9 @@ class RandomTest(support.ClientTestCase):
         for number, data in enumerate([random_reply(rng) for _ in range(rounds)]):
             with self.subTest(seed=seed, round=number), serve([send(data), hold]) as address:
                 if os.name == "posix" and not support.WINE and number % 4 == 0:
-                    self.assertEqual(support.run_on_terminal([address]), (on_a_terminal(data), b"", 0))
+                    utf8 = number % 8 == 0
+                    self.assertEqual(support.run_on_terminal([address], {"LANG": "C.UTF-8" if utf8 else "C"}),
+                                     (on_a_terminal(data, utf8), b"", 0))
                 else:
                     self.check([address], reply(data), 0)
 

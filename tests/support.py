@@ -42,6 +42,7 @@ FAILURE = 255  # main returns -1; a POSIX parent sees the low byte
 RUN_LIMIT = 30  # seconds: a hung client fails its case instead of the suite
 HOLD_LIMIT = 60  # seconds a holding server waits for the client to hang up
 WINE_LINGER = 60  # seconds the wineserver stays after the last Wine process
+TERMINAL_COLUMNS = 5000  # run_on_terminal()'s: more than the longest line, 4 columns a byte
 
 
 # The suite's options and the command under test.  They are read at import,
@@ -117,12 +118,13 @@ def reply(data):
     return output(LABEL + data.split(b"\0")[0] + b"\n")
 
 
-def on_a_terminal(data):
-    """What a terminal is sent where the program receives DATA: the label,
-    the text made visible by the rule in client.1, a newline, each LF as CR
-    LF.  Python's UTF-8 codec is Unicode's (the shortest form, no surrogate,
-    up to U+10FFFF), and shows each byte of no character as \\xhh."""
-    text, shown = data.split(b"\0")[0].decode("utf-8", "backslashreplace"), ""
+def on_a_terminal(data, utf8):
+    """What a terminal that takes UTF-8 (or, where UTF8 is false, ASCII
+    only) is sent where the program receives DATA: the label, the text made
+    visible by the rule in client.1, a newline, each LF as CR LF.  Python's
+    UTF-8 codec is Unicode's (the shortest form, no surrogate, up to
+    U+10FFFF); it and the ASCII codec show each byte of no character as \\xhh."""
+    text, shown = data.split(b"\0")[0].decode("utf-8" if utf8 else "ascii", "backslashreplace"), ""
     for at, character in enumerate(text):
         if " " <= character < "\x7f" or character >= "\xa0" or character in "\t\n" or text[at:at + 2] == "\r\n":
             shown += character
@@ -187,11 +189,15 @@ def run(args, **options):
     return finish(start(args, **options))
 
 
-def run_on_terminal(args, **options):
-    """run(ARGS, ...) with stdout on a new pseudo-terminal (POSIX only): what
-    the terminal was sent, stderr, and the status."""
+def run_on_terminal(args, locale, **options):
+    """run(ARGS, ...) with stdout on a new pseudo-terminal (POSIX only) and
+    LC_ALL, LC_CTYPE and LANG as the dict LOCALE has them: what the terminal
+    was sent, stderr, and the status."""
+    import fcntl, termios
     controller, terminal = os.openpty()
-    started = start(args, stdout=terminal, **options)
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("4H", 25, TERMINAL_COLUMNS, 0, 0))
+    env = {name: value for name, value in os.environ.items() if name not in ("LC_ALL", "LC_CTYPE", "LANG")}
+    started = start(args, stdout=terminal, env=dict(env, **locale), **options)
     return (sent_to_terminal(controller, terminal),) + finish(started)[1:]
 
 
